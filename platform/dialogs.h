@@ -1,0 +1,73 @@
+// Everything a window asks the user through a modal dialog. The windows hold a Dialogs& so that
+// tests can answer for the user (ScriptedDialogs) instead of driving real dialogs.
+#pragma once
+
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace korimo {
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // An OK box with the text, an empty title and no icon.
+    virtual void message(QWidget* parent, const QString& text) = 0;
+    // The same with a stop icon (the folder picker's own failures).
+    virtual void error(QWidget* parent, const QString& text) = 0;
+    // A Yes/No question; true for Yes.
+    virtual bool question(QWidget* parent, const QString& text) = 0;
+    // File dialogs; filter in the "description|*.ext|" form. "" when cancelled.
+    virtual QString openFile(QWidget* parent, const QString& title, const QString& startFolder,
+                             const QString& filter) = 0;
+    virtual QString saveFile(QWidget* parent, const QString& title, const QString& startFolder,
+                             const QString& proposedName, const QString& filter) = 0;
+    // The folder picker: opens on startFolder when it is not empty. "" when cancelled.
+    virtual QString selectFolder(const QString& title, const QString& startFolder) = 0;
+};
+
+// "実行ファイル(*.exe)|*.exe|" → "実行ファイル(*.exe) (*.exe)": each description|pattern pair becomes one
+// Qt filter, joined by ";;".
+QString toQtFilter(const QString& filter);
+
+// Real dialogs.
+class QtDialogs : public Dialogs {
+public:
+    void message(QWidget* parent, const QString& text) override;
+    void error(QWidget* parent, const QString& text) override;
+    bool question(QWidget* parent, const QString& text) override;
+    QString openFile(QWidget* parent, const QString& title, const QString& startFolder, const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& title, const QString& startFolder, const QString& proposedName,
+                     const QString& filter) override;
+    QString selectFolder(const QString& title, const QString& startFolder) override;
+};
+
+// Answers for the user in tests: records what was shown, answers from queues (questions default to
+// No, file and folder dialogs to cancel).
+class ScriptedDialogs : public Dialogs {
+public:
+    struct Shown {
+        QString kind; // "message", "error", "question", "openFile", "saveFile", "selectFolder"
+        QString text; // the text, or the dialog's title
+        QString startFolder;
+        QString extra; // filter; for saveFile the proposed name
+    };
+    QList<Shown> shown;
+    QQueue<bool> answers;
+    QQueue<QString> files;   // answers of openFile/saveFile
+    QQueue<QString> folders; // answers of selectFolder
+
+    QStringList messages() const; // texts of "message" boxes, in order
+
+    void message(QWidget* parent, const QString& text) override;
+    void error(QWidget* parent, const QString& text) override;
+    bool question(QWidget* parent, const QString& text) override;
+    QString openFile(QWidget* parent, const QString& title, const QString& startFolder, const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& title, const QString& startFolder, const QString& proposedName,
+                     const QString& filter) override;
+    QString selectFolder(const QString& title, const QString& startFolder) override;
+};
+
+} // namespace korimo

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds Korimo with warnings as errors and runs every test.
+#   scripts/test.sh [BUILD_DIR] [extra cmake arguments...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+shift || true
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORIMO_WERROR=ON "$@"
+cmake --build "$build" --parallel "$(nproc)"
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600

@@ -1,0 +1,33 @@
+#include "iniKeys.h"
+
+namespace korimo {
+
+QString dataFolder(const QString& programFolder) { return programFolder + QStringLiteral("/DATA"); }
+QString attachedFilesDefault(const QString& programFolder) { return programFolder + QStringLiteral("/AttachedFiles"); }
+QString soundFolder(const QString& programFolder) { return programFolder + QStringLiteral("/Sound"); }
+QString defaultIconPath(const QString& programFolder) { return programFolder + QStringLiteral("/DATA/iconKorimo.ico"); }
+QString noticeIconDefault(const QString& programFolder) { return programFolder + QStringLiteral("/DATA/Icon.ico"); }
+
+qint32 readInt(const IniFile& ini, const IniKey& k, int index) {
+    return ini.ReadIniInt(QStringView(k.section), k.name(index), k.intDefault());
+}
+
+qint16 readInt16(const IniFile& ini, const IniKey& k, int index) { return narrowToInt16(readInt(ini, k, index)); }
+
+QString readString(const IniFile& ini, const IniKey& k, int index) {
+    return readString(ini, k, QString::fromUtf16(k.def), index);
+}
+
+QString readString(const IniFile& ini, const IniKey& k, const QString& def, int index) {
+    return ini.ReadIniString(QStringView(k.section), k.name(index), def);
+}
+
+bool writeValue(const IniFile& ini, const IniKey& k, const QString& value, int index) {
+    return ini.WriteIniString(QStringView(k.section), k.name(index), value);
+}
+
+bool writeValue(const IniFile& ini, const IniKey& k, qint64 value, int index) {
+    return writeValue(ini, k, QString::number(value), index);
+}
+
+} // namespace korimo

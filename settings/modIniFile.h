@@ -1,0 +1,48 @@
+// The settings file iniKR.ini in the program folder: the only persistent state of the program.
+//
+// On disk it is a classic profile file in CP932. Reads open, parse and close the file every time;
+// writes rewrite it atomically (temporary file + rename in the same folder) with mode 0600, because
+// it holds passwords. Section and key names match without regard to ASCII case.
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+namespace korimo {
+
+// Longest value, in CP932 bytes, that a string read gives back; a longer value is cut, never inside
+// a double-byte character.
+inline constexpr int kIniValueMaxBytes = 255;
+
+// The settings file's path: the program folder, one separator unless it already ends in one, "iniKR.ini".
+QString IniFilePath(const QString& programFolder);
+
+class IniFile {
+public:
+    explicit IniFile(QString programFolder);
+
+    const QString& programFolder() const { return folder_; }
+    QString path() const { return IniFilePath(folder_); }
+
+    // The number at the start of the value (optional sign, decimal digits; clamped to 32 bits).
+    // A missing file, section or key gives def; so does a value that does not start with a number.
+    qint32 ReadIniInt(QStringView section, QStringView key, qint32 def) const;
+
+    // The value cut to kIniValueMaxBytes; def when file, section or key is missing. A key present
+    // with an empty value reads as "".
+    QString ReadIniString(QStringView section, QStringView key, const QString& def) const;
+
+    // Sets the value, adding key and section as needed. CR, LF and NUL in the value would break the
+    // file's line structure and are dropped. Returns false when nothing could be written (read-only
+    // folder, full disk); the file is then unchanged.
+    bool WriteIniString(QStringView section, QStringView key, const QString& value) const;
+
+private:
+    QString folder_;
+};
+
+// The 16-bit readers of the settings (window tops, counts, seconds, check states) narrow with this:
+// values beyond the 16-bit range are clamped to it.
+qint16 narrowToInt16(qint32 value);
+
+} // namespace korimo
