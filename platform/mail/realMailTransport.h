@@ -1,0 +1,45 @@
+// The real mail transport: our own POP3 client (Qt Network), SMTP through libcurl, MIME through GMime.
+// Every method may be called from any thread; each call is its own network session.
+#pragma once
+
+#include "mailTransport.h"
+
+#include <QList>
+#include <QString>
+
+namespace korimo {
+
+struct TransportOptions {
+    int connectTimeoutMs = 15000; // TCP connect and TLS handshake
+    int readTimeoutMs = 30000;    // longest wait for any one reply
+    // Extra PEM certificates to trust beside the system store (the tests' own CA). Empty in the program.
+    QString extraCaFile;
+    // The user's POP3 mailboxes: SMTP AUTH takes its credentials from the one whose account matches
+    // the sender (see the README).
+    QList<Mailbox> accounts;
+};
+
+class RealMailTransport : public MailTransport {
+public:
+    explicit RealMailTransport(TransportOptions options = {});
+    ~RealMailTransport() override;
+
+    const TransportOptions& options() const { return options_; }
+
+    // SMTP (realMailTransport_smtp.cpp).
+    QString SendMail(const QString& server, const QString& recipients, const QString& sender, const QString& subject,
+                     const QString& body, const QString& attachment) override;
+    // POP3 (realMailTransport_pop3.cpp).
+    MailResult RcvMail2(const QString& server, const QString& account, const QString& password,
+                        const QString& command, const QString& folder) override;
+    MailResult RcvMail(const QString& server, const QString& account, const QString& password,
+                       const QString& command, const QString& folder) override;
+    QList<MailResult> ListMailboxes(const QList<Mailbox>& boxes, const QString& folder) override;
+    // MIME (realMailTransport_mime.cpp).
+    MailResult ReadMail(const QString& path, const QString& fields, const QString& folder) override;
+
+private:
+    TransportOptions options_;
+};
+
+} // namespace korimo
