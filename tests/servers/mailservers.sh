@@ -132,6 +132,7 @@ protocols = pop3
 listen = 127.0.0.1
 default_login_user = $LOGIN_USER
 default_internal_user = $INTERNAL_USER
+default_internal_group = $INTERNAL_GROUP
 first_valid_uid = $MAIL_UID
 first_valid_gid = $MAIL_GID
 
@@ -323,6 +324,10 @@ start_postfix() {
         echo "postfix did not start:" >&2
         cat "$DIR/postfix.start.log" >&2
         [ -f "$pf/maillog" ] && tail -n 20 "$pf/maillog" >&2
+        # master reports its own fatal errors to syslog only, and "postfix" prints them only
+        # to a terminal: ask its configuration check on a pseudo-terminal.
+        echo "postfix check says:" >&2
+        timeout 10 script -qec "postfix -c '$pf' check" /dev/null </dev/null | tr -d '\r' | tee -a "$DIR/postfix.start.log" >&2
         return 1
     fi
 }
@@ -415,11 +420,12 @@ cmd_start() {
         # Mail belongs to an unprivileged user: Dovecot and Postfix refuse to deliver as root.
         # The daemons' own users must be able to reach their files inside DIR.
         MAIL_UID=$(id -u nobody) MAIL_GID=$(id -g nobody)
-        LOGIN_USER=dovenull INTERNAL_USER=dovecot SASL_SOCKET_USER=postfix
+        LOGIN_USER=dovenull INTERNAL_USER=dovecot INTERNAL_GROUP=dovecot SASL_SOCKET_USER=postfix
         chmod 755 "$DIR"
     else
         MAIL_UID=$(id -u) MAIL_GID=$(id -g)
-        LOGIN_USER=$(id -un) INTERNAL_USER=$(id -un) SASL_SOCKET_USER=$(id -un)
+        # An ordinary user: every Dovecot process runs as that user, without chroot.
+        LOGIN_USER=$(id -un) INTERNAL_USER=$(id -un) INTERNAL_GROUP=$(id -gn) SASL_SOCKET_USER=$(id -un)
     fi
 
     make_tls "$DIR/tls" || {
@@ -458,7 +464,13 @@ cmd_start() {
         fi
         echo "mailservers: attempt $attempt failed (logs in $DIR)" >&2
         stop_instance
-        sleep 0.1
+        # Only a port taken meanwhile by someone else is worth another try with new ports.
+        local taken=""
+        for p in $POP3_PORT $POP3S_PORT $SMTP_PORT $SUBMISSION_PORT $SMTPS_PORT; do
+            port_open "$p" && taken="$taken $p"
+        done
+        [ -n "$taken" ] || break
+        echo "mailservers: port(s)$taken taken by another program, trying other ports" >&2
     done
     die "could not start the mail servers in $DIR"
 }
