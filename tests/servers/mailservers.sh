@@ -480,6 +480,7 @@ cmd_deliver() {
     [ -f "$DIR/env" ] || die "no instance in $DIR"
     # shellcheck disable=SC1091
     . "$DIR/env"
+    [[ $user =~ ^[A-Za-z0-9_-]+$ ]] || die "bad user name: $user"
     local box=$MAILDIR_ROOT/$user
     [ -d "$box/new" ] || die "no Maildir for $user"
     [ -f "$file" ] || die "no file $file"
