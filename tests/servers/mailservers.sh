@@ -486,7 +486,8 @@ cmd_deliver() {
     [ -f "$file" ] || die "no file $file"
     local now name
     now=$(date +%s.%N)
-    name="${now%.*}.M${now#*.}P$$R$RANDOM.korimo"
+    local nanos=${now#*.}
+    name="${now%.*}.M${nanos:0:6}P$$R$RANDOM.korimo"
     cp "$file" "$box/tmp/$name" || die "cannot write into $box/tmp"
     if [ "$(id -u)" = 0 ]; then
         chown "$MAIL_UID:$MAIL_GID" "$box/tmp/$name"

@@ -12,6 +12,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 #include <thread>
@@ -332,6 +333,23 @@ private slots:
             QVERIFY2(!ok, qPrintable(args.join(QLatin1Char(' '))));
         }
         QVERIFY(servers_.maildirFiles(1).isEmpty());
+    }
+
+    void scriptKeepsOneInstancePerFolder() {
+        bool ok = true;
+        const QString out =
+            servers_.runScript({QStringLiteral("start"), servers_.directory(), QStringLiteral("--no-smtp")}, &ok);
+        QVERIFY(!ok);
+        QVERIFY2(out.contains(QStringLiteral("already holds an instance")), qPrintable(out));
+        Dialogue d;
+        QVERIFY(d.connectPlain(servers_.pop3Port()));
+        QVERIFY(d.line().startsWith("+OK"));
+
+        // Stopping a folder that holds no servers is no error.
+        QTemporaryDir empty;
+        QVERIFY(empty.isValid());
+        servers_.runScript({QStringLiteral("stop"), empty.path()}, &ok);
+        QVERIFY(ok);
     }
 
     void smtpPlainPortDeliversIntoTheMaildir() {
