@@ -409,7 +409,7 @@ void frmMainKR::Command1_Click() {
     }
     showingByCode_ = false;
     InTray = 1;
-    Timer1->start(1000);
+    Timer1->start(tickMs_);
     CheckMailboxes();
 }
 
@@ -433,7 +433,7 @@ void frmMainKR::announce() {
     showNormal();
     raise();
     showingByCode_ = false;
-    Timer2->start(1000);
+    Timer2->start(tickMs_);
     loadIcon(NoticeIconPath);
     RemoveTrayIcon();
 }

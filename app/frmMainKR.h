@@ -46,6 +46,8 @@ public:
     void setWindowMakers(WindowMakers makers) { makers_ = std::move(makers); }
     // What ends the program at once from the tray (by default: leave the event loop, nothing saved).
     void setQuitAtOnce(std::function<void()> quit) { quitAtOnce_ = std::move(quit); }
+    // The clock: the timers' tick in milliseconds (1000). Tests stretch it and tick by hand.
+    void setTickInterval(int ms) { tickMs_ = ms; }
 
     // The start-up sequence (after the single-instance test, which main() makes before any window
     // exists): button caption, folders, settings, then tray mode when a mailbox is configured, else the
@@ -141,6 +143,7 @@ private:
     WindowMakers makers_;
     std::function<void()> quitAtOnce_;
     QPointer<QWidget> sendWindow_, receiveWindow_, settingsWindow_;
+    int tickMs_ = 1000;
     QString iconPath_;
     QIcon trayPicture_; // the window's picture and the tip when tray mode was last entered
     QString trayTip_;
