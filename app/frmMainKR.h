@@ -150,10 +150,9 @@ private:
     QList<QPair<int, QString>> failures_; // mailboxes whose last check failed, with the transport's text
     bool closingByCode_ = false;
     bool checking_ = false;
-    bool trayFallback_ = false;  // in tray mode, minimised because no notification area exists
-    bool showingByCode_ = false; // the program itself is changing the window's state
-    bool justShown_ = false;     // shown, its activation not yet seen
-    QPointer<QWindow> lastFocusWindow_;
+    bool trayFallback_ = false;      // in tray mode, minimised because no notification area exists
+    bool showingByCode_ = false;     // the program itself is changing the window's state
+    bool otherFormHadFocus_ = false; // another window of the program had the focus after this one
     // What arrived while a check ran and is handled after it.
     bool tick1Pending_ = false, tick2Pending_ = false, leftPending_ = false, rightPending_ = false,
          closePending_ = false;
