@@ -135,12 +135,7 @@ frmSetKR::frmSetKR(const QString& programFolder, Dialogs& dialogs, MainWindowLin
     browsers_[3] = {Label13, Text13, nullptr, &ExcludeSubjects, nullptr};
 }
 
-frmSetKR::~frmSetKR() {
-    // A list box that still has the focus loses it while the controls are destroyed, after the lists
-    // are gone: nothing may be stored then.
-    for (QLineEdit* t : {Text8, Text9, Text10, Text12, Text13})
-        t->removeEventFilter(this);
-}
+frmSetKR::~frmSetKR() = default;
 
 void frmSetKR::buildControls() {
     setWindowTitle(QStringLiteral("設定"));
