@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -406,6 +408,15 @@ void frmSetKR::ReadSettings() {
     move(twipsToPixelsX(*this, left), twipsToPixelsY(*this, top));
     loadedPosTwips_ = QPoint(left, top);
     loadedPosPixels_ = pos();
+    // A position on no screen (another monitor, a hand-edited file) would leave the window out of
+    // reach: it then opens in the middle of the primary screen.
+    const QSize size = sizeHint();
+    if (!QGuiApplication::screenAt(QRect(pos(), size).center())) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+            loadedPosTwips_.reset(); // the new place is what gets saved
+        }
+    }
 
     Text1->setText(readString(ini_, keys::SmtpServer));
     Text2->setText(readString(ini_, keys::SenderAddress));
@@ -441,8 +452,9 @@ void frmSetKR::ReadSettings() {
 
 void frmSetKR::WriteSettings() {
     // Unmoved, the window keeps the position it was given exactly, free of pixel rounding.
-    const QPoint twips =
-        pos() == loadedPosPixels_ ? loadedPosTwips_ : QPoint(pixelsToTwipsX(*this, x()), pixelsToTwipsY(*this, y()));
+    const QPoint twips = loadedPosTwips_ && pos() == loadedPosPixels_
+                             ? *loadedPosTwips_
+                             : QPoint(pixelsToTwipsX(*this, x()), pixelsToTwipsY(*this, y()));
     writeValue(ini_, keys::SetLeft, twips.x());
     writeValue(ini_, keys::SetTop, twips.y());
 

@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <QStringList>
 #include <QWidget>
+#include <optional>
 
 class QCheckBox;
 class QGroupBox;
@@ -107,8 +108,8 @@ private:
     Dialogs& dialogs_;
     MainWindowLink& mainWindow_;
     Browser browsers_[4];
-    QPoint loadedPosTwips_;  // the position read from the file, twips
-    QPoint loadedPosPixels_; // the same in pixels, as placed
+    std::optional<QPoint> loadedPosTwips_; // the position read from the file, twips, while the window is there
+    QPoint loadedPosPixels_;               // the same in pixels, as placed
 };
 
 } // namespace korimo

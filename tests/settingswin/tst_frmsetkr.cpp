@@ -14,12 +14,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -337,6 +339,31 @@ private slots:
         gone(p);
         QCOMPARE(ini().ReadIniInt(u"Set", u"left", 0), 1500);
         QCOMPARE(ini().ReadIniInt(u"Set", u"top", 0), 3000);
+    }
+
+    void positionOnNoScreenOpensOnTheScreen_data() {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::newRow("far left") << -200000 << 2200;
+        QTest::newRow("far below, clamped to 16 bits") << 4000 << 900000;
+        QTest::newRow("far right") << 3000000 << 0;
+    }
+    void positionOnNoScreenOpensOnTheScreen() {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        writeValue(ini(), keys::SetLeft, left);
+        writeValue(ini(), keys::SetTop, top);
+        frmSetKR* w = open();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(QRect(w->pos(), w->sizeHint()).center()),
+                 qPrintable(QString("%1,%2").arg(w->x()).arg(w->y())));
+        const QPoint shownAt(pixelsToTwipsX(*w, w->x()), pixelsToTwipsY(*w, w->y()));
+        QPointer<frmSetKR> p(w);
+        w->Command1->click();
+        gone(p);
+        // The place it was shown at is saved, not the unreachable one.
+        QCOMPARE(ini().ReadIniInt(u"Set", u"left", 0), shownAt.x());
+        QCOMPARE(ini().ReadIniInt(u"Set", u"top", 0), shownAt.y());
     }
 
     void browsersWrapAround_data() {
