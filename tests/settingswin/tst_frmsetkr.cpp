@@ -296,7 +296,7 @@ private slots:
         writeValue(f, keys::SmtpServer, QString("smtp.example.jp"));
         writeValue(f, keys::SenderAddress, QString("me@example.jp"));
         writeValue(f, keys::SenderName, QString("山田　太郎"));
-        writeValue(f, keys::ShowSeconds, QString("7"));
+        writeValue(f, keys::ShowSeconds, QString("40000")); // beyond 16 bits: shown as it is
         writeValue(f, keys::MailerPath, QString("/usr/bin/メーラー"));
         writeValue(f, keys::NoticeIcon, QString("/icons/a.ico"));
         writeValue(f, keys::WavFile, QString("/snd/ding.wav"));
@@ -319,7 +319,7 @@ private slots:
         const QByteArray before = readAll(iniPath());
         QPointer<frmSetKR> w(open());
         QCOMPARE(w->Text11->text(), "山田　太郎");
-        QCOMPARE(w->Text3->text(), "7");
+        QCOMPARE(w->Text3->text(), "40000");
         QCOMPARE(w->Text9->text(), "名前0");
         QCOMPARE(w->Text13->text(), "広告0");
         QVERIFY(w->Option2[1]->isChecked());
