@@ -1,5 +1,5 @@
-// Cutting a "LIST" summary record into the subject, sender and date cells that the check and the
-// receive window show and test.
+// Cutting a message summary record ("Subject:… From:… Date: …", one element of a LIST result) into
+// its subject, sender and date. The check's exclusion rules and the receive window's list share it.
 #pragma once
 
 #include <QString>
@@ -11,12 +11,16 @@ struct SummaryCells {
     bool operator==(const SummaryCells&) const = default;
 };
 
-// A record reads "Subject", one separator, the subject, one blank, "From", one separator, the sender,
-// one blank, "Date", one separator, one blank, the date. The subject runs from two characters after
-// "Subject" up to two characters before "From", the sender likewise up to "Date", the date from six
-// characters after "Date" to the end. A cell whose count comes out negative is empty.
-// "Date" is the last occurrence in the record and "From" the last one before it, so a subject that
-// contains those words ("Fw: From the Osaka office") is not cut inside.
+// Each keyword is followed by one separator character before its value, and one character stands
+// between a value and the next keyword; the date value starts one character later still. With p, q
+// and r the 1-based positions of "Subject", "From" and "Date": the subject runs from p + 8 to q - 2,
+// the sender from q + 5 to r - 2, the date from r + 6 to the end. A cell whose length comes out
+// negative, or that starts beyond the end, is empty; a cell running past the end takes the rest.
+//
+// "Date" is taken where it stands as a keyword, the last " Date: " of the record, and "From" as the
+// last " From:" before it, so that a subject such as "Fw: From: the Osaka office" or a sender named
+// "Dates Inc" does not move the cut. A record lacking those keyword forms is cut at the first
+// occurrence of each keyword (case-sensitive; a missing keyword counts as position 0).
 SummaryCells cutSummary(const QString& record);
 
 } // namespace korimo
