@@ -9,12 +9,14 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -623,6 +625,36 @@ private slots:
         QCOMPARE(w_->outerHeightTwips(), 6105);
         QCOMPARE(w_->layoutTwips(), (receive::Layout{7545, 7545, 2445, 3015}));
         QCOMPARE(w_->pos(), QPoint(50, 70));
+    }
+
+    // Draws the window with a few Japanese rows; with KORIMO_SCREENSHOT set, saves the picture there.
+    void screenshot() {
+        mailbox(0, {rec("会議の日程について", "山田太郎 <yamada@example.jp>"),
+                    rec("Re: 見積書の送付", "佐藤 <sato@example.co.jp>")});
+        mailbox(2, {rec("【お知らせ】サーバ保守のお知らせ", "system@example.jp"),
+                    rec("Fw: From the Osaka office", "Osaka <osaka@example.jp>")});
+        fake_->readMail = [](const QString&, const QString&, const QString&) {
+            return MailResult::array(
+                {QStringLiteral("Body: 山田です。\r\n\r\n来週の会議は水曜日の午後2時からに変更になりました。"
+                                "\r\n資料は添付をご覧ください。\r\n\r\nよろしくお願いします。")});
+        };
+        open();
+        w_->show();
+        select(0);
+        w_->ListView1_DblClick();
+        QVERIFY(QTest::qWaitForWindowExposed(w_));
+        const QImage image = w_->grab().toImage();
+        QCOMPARE(image.size(), w_->size() * image.devicePixelRatio());
+        // The body box is not blank: its text was drawn.
+        const QRect body = w_->Text1->geometry().adjusted(4, 4, -24, -4);
+        QSet<QRgb> colours;
+        for (int y = body.top(); y < body.bottom(); y += 2)
+            for (int x = body.left(); x < body.right(); x += 2)
+                colours.insert(image.pixel(x, y));
+        QVERIFY(colours.size() > 1);
+        const QString out = qEnvironmentVariable("KORIMO_SCREENSHOT");
+        if (!out.isEmpty())
+            QVERIFY(image.save(out));
     }
 };
 

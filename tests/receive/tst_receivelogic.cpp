@@ -2,7 +2,6 @@
 // the summary cutting, proposed file names and the saved body's bytes.
 #include "cp932.h"
 #include "receiveLogic.h"
-#include "summaryCut.h"
 
 #include <QDir>
 #include <QFile>
@@ -137,52 +136,6 @@ private slots:
         QFETCH(int, h);
         QFETCH(Layout, expected);
         QCOMPARE(applyResize(Layout{1000, 1100, 1200, 1300}, w, h), expected);
-    }
-
-    void cutting_data() {
-        QTest::addColumn<QString>("record");
-        QTest::addColumn<QString>("subject");
-        QTest::addColumn<QString>("sender");
-        QTest::addColumn<QString>("date");
-        QTest::newRow("plain") << "Subject:Hello From:Taro Date: Mon"
-                               << "Hello"
-                               << "Taro"
-                               << "Mon";
-        QTest::newRow("transport layout") << "Subject:会議の件 From:山田 <y@example.jp> Date: Mon, 7 Dec 2026"
-                                          << "会議の件"
-                                          << "山田 <y@example.jp>"
-                                          << "Mon, 7 Dec 2026";
-        // Without "From" the sender cell starts at position 5, as the rule says.
-        QTest::newRow("no From") << "Subject:Hello Date: Mon"
-                                 << ""
-                                 << "ect:Hello"
-                                 << "Mon";
-        QTest::newRow("From in subject") << "Subject:Fw: From the Osaka office From:Taro Date: Mon"
-                                         << "Fw: From the Osaka office"
-                                         << "Taro"
-                                         << "Mon";
-        QTest::newRow("Date in subject") << "Subject:Date of the party From:Taro Date: Mon"
-                                         << "Date of the party"
-                                         << "Taro"
-                                         << "Mon";
-        QTest::newRow("empty record") << ""
-                                      << ""
-                                      << ""
-                                      << "";
-        QTest::newRow("empty values") << "Subject: From: Date: "
-                                      << ""
-                                      << ""
-                                      << "";
-    }
-    void cutting() {
-        QFETCH(QString, record);
-        QFETCH(QString, subject);
-        QFETCH(QString, sender);
-        QFETCH(QString, date);
-        const SummaryCells c = cutSummary(record);
-        QCOMPARE(c.subject, subject);
-        QCOMPARE(c.sender, sender);
-        QCOMPARE(c.date, date);
     }
 
     void listingFailuresAreNamed() {
