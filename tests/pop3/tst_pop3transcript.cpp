@@ -160,6 +160,35 @@ private slots:
         QVERIFY(!r.text().contains(QStringLiteral("PASSWORD")));
     }
 
+    void tlsNeverFallsBackToPlaintext_data() {
+        QTest::addColumn<QByteArray>("afterStls");
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("expected");
+        // pop3:// accepts plaintext only where the server offers nothing better: an offered STLS that
+        // fails ends the session.
+        QTest::newRow("handshake fails, pop3://") << QByteArray("+OK begin TLS\r\nnot a TLS record\r\n") << "pop3://"
+                                                  << "TLS";
+        QTest::newRow("handshake fails, TLS required") << QByteArray("+OK begin TLS\r\nnot a TLS record\r\n") << ""
+                                                       << "TLS";
+        // Lines after the STLS answer but before the handshake would be read as if they were protected.
+        QTest::newRow("injected reply after STLS") << QByteArray("+OK begin TLS\r\n+OK injected\r\n") << "pop3://"
+                                                   << "読めません";
+    }
+    void tlsNeverFallsBackToPlaintext() {
+        QFETCH(QByteArray, afterStls);
+        QFETCH(QString, scheme);
+        QFETCH(QString, expected);
+        S server({S::Script{S::line("+OK ready"), S::expect("CAPA"), S::send("+OK\r\nSTLS\r\nUSER\r\n.\r\n"),
+                            S::expect("STLS"), S::send(afterStls)}});
+        RealMailTransport t(quickOptions());
+        const MailResult r =
+            t.RcvMail2(scheme + QStringLiteral("127.0.0.1:%1").arg(server.port()), "taro", "secret", "LIST", QString());
+        server.waitFinished(3000);
+        QVERIFY(!r.isArray());
+        QVERIFY2(r.text().contains(expected), qPrintable(r.text()));
+        QVERIFY(!sentCredentials(server.received()));
+    }
+
     void overlongLines_data() {
         QTest::addColumn<S::Script>("script");
         QTest::addColumn<bool>("isArray");
