@@ -361,7 +361,7 @@ bool Client::uidl(QList<QByteArray>* uids) {
             }
             uids->append(uid);
         },
-        opts_.maxMessageBytes);
+        qMin<qint64>(opts_.maxMessageBytes, 64 * 1024 * 1024));
     if (!read)
         return false;
     if (!wellFormed) {
