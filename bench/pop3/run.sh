@@ -18,6 +18,7 @@ BENCH=$BUILD/bench/pop3/bench_pop3
 [ -x "$BENCH" ] || { echo "build bench_pop3 first" >&2; exit 2; }
 
 WORK=$(mktemp -d /tmp/korimo-bench.XXXXXX)
+chmod 755 "$WORK" # the mail daemons run as their own users and must reach DIR
 PROXY_PID=
 cleanup() {
     [ -n "$PROXY_PID" ] && kill "$PROXY_PID" 2>/dev/null && wait "$PROXY_PID" 2>/dev/null

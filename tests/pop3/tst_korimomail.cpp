@@ -79,6 +79,25 @@ private slots:
         QCOMPARE(s.failures(), QStringList());
     }
 
+    void checkListsEveryConfiguredSlot() {
+        QTemporaryDir program;
+        S s({login + S::Script{S::expect("UIDL"), S::send("+OK\r\n1 a\r\n2 b\r\n.\r\n"), S::expect("TOP 1 0"),
+                               S::send("+OK\r\n\r\n.\r\n"), S::expect("TOP 2 0"), S::send("+OK\r\n\r\n.\r\n"),
+                               S::expect("QUIT"), S::line("+OK")}});
+        const IniFile ini(program.path());
+        QVERIFY(writeValue(ini, keys::Servers, server(s), 0));
+        QVERIFY(writeValue(ini, keys::Accounts, QStringLiteral("taro"), 0));
+        QVERIFY(writeValue(ini, keys::Passwords, QStringLiteral("pw"), 0));
+        QVERIFY(writeValue(ini, keys::Servers, QStringLiteral("pop3://127.0.0.1:1"), 2));
+        const Run r = korimoMail({"check", "--ini", program.path()});
+        QCOMPARE(r.code, 1); // slot 3 failed
+        const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], QStringLiteral("1\t2"));
+        QVERIFY2(lines[1].startsWith(QStringLiteral("3\t")) && lines[1].contains(QStringLiteral("接続できません")),
+                 qPrintable(lines[1]));
+    }
+
     void failuresAndUsage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("code");
