@@ -1,7 +1,6 @@
 #include "gmimeSupport.h"
 
 #include <gmime/gmime.h>
-
 #include <mutex>
 
 namespace korimo {

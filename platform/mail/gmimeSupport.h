@@ -1,9 +1,8 @@
 // GMime set-up shared by everything in the transport that parses or composes MIME.
+// Include <gmime/gmime.h> before any Qt header: GIO declares members named "signals", a Qt macro.
 #pragma once
 
 #include <glib-object.h>
-
-#include <QByteArray>
 
 namespace korimo {
 

@@ -1,9 +1,12 @@
+// clang-format off
+// GMime first: GIO has members named like Qt's keyword macros.
+#include <gmime/gmime.h>
+// clang-format on
+
 #include "mimeReader.h"
 
 #include "charsets.h"
 #include "gmimeSupport.h"
-
-#include <gmime/gmime.h>
 
 #include <QHash>
 #include <QRegularExpression>
@@ -107,8 +110,8 @@ public:
         GMimeContentType* type = g_mime_object_get_content_type(object);
         GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object);
         const char* filename = g_mime_part_get_filename(part);
-        const bool isAttachment = (disposition && g_mime_content_disposition_is_attachment(disposition)) ||
-                                  (filename && *filename);
+        const bool isAttachment =
+            (disposition && g_mime_content_disposition_is_attachment(disposition)) || (filename && *filename);
         const bool isPlain = type && g_mime_content_type_is_type(type, "text", "plain");
         const bool isHtml = type && g_mime_content_type_is_type(type, "text", "html");
         if (!isAttachment && (isPlain || isHtml)) {
@@ -193,7 +196,9 @@ QString normaliseLineEnds(const QString& text, const QString& lineEnd) {
 
 } // namespace
 
-QString toCrLf(const QString& text) { return normaliseLineEnds(text, QStringLiteral("\r\n")); }
+QString toCrLf(const QString& text) {
+    return normaliseLineEnds(text, QStringLiteral("\r\n"));
+}
 
 bool prepareForParser(QByteArray& raw) {
     int delimiters = 0;
@@ -231,13 +236,13 @@ QString htmlToText(const QString& html) {
         {QStringLiteral("mdash"), QStringLiteral("—")}, {QStringLiteral("ndash"), QStringLiteral("–")},
     };
     static const QStringList blockTags = {
-        QStringLiteral("p"),  QStringLiteral("div"), QStringLiteral("tr"),    QStringLiteral("li"),
-        QStringLiteral("h1"), QStringLiteral("h2"),  QStringLiteral("h3"),    QStringLiteral("h4"),
-        QStringLiteral("h5"), QStringLiteral("h6"),  QStringLiteral("table"), QStringLiteral("ul"),
+        QStringLiteral("p"),  QStringLiteral("div"), QStringLiteral("tr"),         QStringLiteral("li"),
+        QStringLiteral("h1"), QStringLiteral("h2"),  QStringLiteral("h3"),         QStringLiteral("h4"),
+        QStringLiteral("h5"), QStringLiteral("h6"),  QStringLiteral("table"),      QStringLiteral("ul"),
         QStringLiteral("ol"), QStringLiteral("pre"), QStringLiteral("blockquote"), QStringLiteral("hr"),
     };
-    static const QStringList skippedTags = {QStringLiteral("script"), QStringLiteral("style"),
-                                            QStringLiteral("head"), QStringLiteral("title")};
+    static const QStringList skippedTags = {QStringLiteral("script"), QStringLiteral("style"), QStringLiteral("head"),
+                                            QStringLiteral("title")};
     QString out;
     out.reserve(html.size());
     bool inPre = false;
@@ -271,8 +276,7 @@ QString htmlToText(const QString& html) {
                 ++nameEnd;
             const QString name = tag.left(nameEnd).toLower();
             if (!closing && skippedTags.contains(name)) {
-                const qsizetype close =
-                    html.indexOf(QStringLiteral("</") + name, i, Qt::CaseInsensitive);
+                const qsizetype close = html.indexOf(QStringLiteral("</") + name, i, Qt::CaseInsensitive);
                 i = close < 0 ? n : close;
                 continue;
             }

@@ -35,8 +35,8 @@ ReadMailOutcome readMailFile(const QString& path, bool saveAttachments, const QS
                 name = QStringLiteral("attachment") + extensionForMimeType(attachment.mimeType);
             const QString saved = target->isOpen() ? target->saveNew(name, attachment.data) : QString();
             if (saved.isEmpty()) {
-                outcome.notes.append(QStringLiteral("[添付ファイル「%1」を保存できませんでした: %2]")
-                                         .arg(name, target->error()));
+                outcome.notes.append(
+                    QStringLiteral("[添付ファイル「%1」を保存できませんでした: %2]").arg(name, target->error()));
                 continue;
             }
             outcome.savedNames.append(saved);

@@ -1,7 +1,7 @@
 #include "safeFileName.h"
 
+#include <QList>
 #include <QRandomGenerator>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -14,8 +14,7 @@ namespace korimo {
 namespace {
 
 bool isBidiControl(char32_t c) {
-    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
-           c == 0x061C;
+    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x061C;
 }
 
 bool isUnwanted(char32_t c) {
@@ -27,7 +26,8 @@ bool isUnwanted(char32_t c) {
 QString cutToBytes(const QString& text, qsizetype maxBytes) {
     QString out;
     qsizetype bytes = 0;
-    for (const char32_t c : text.toUcs4()) {
+    for (const uint u : text.toUcs4()) {
+        const char32_t c = u;
         const qsizetype len = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
         if (bytes + len > maxBytes)
             break;
@@ -95,7 +95,8 @@ QString safeFileName(const QString& suggested) {
     if (slash >= 0)
         name = name.mid(slash + 1);
     QString clean;
-    for (const char32_t c : name.toUcs4()) {
+    for (const uint u : name.toUcs4()) {
+        const char32_t c = u;
         if (!isUnwanted(c))
             clean.append(QString::fromUcs4(&c, 1));
     }
