@@ -9,6 +9,7 @@
 #include "gmimeSupport.h"
 
 #include <QHash>
+#include <QMap>
 #include <QRegularExpression>
 
 namespace korimo {
@@ -43,6 +44,117 @@ QString headerText(GMimeObject* object, const char* name) {
     QByteArrayView view(raw);
     view = view.first(std::min<qsizetype>(view.size(), kMaxHeaderChars));
     return sanitizeForLine(decodeHeaderText(view)).trimmed();
+}
+
+QByteArray rawHeader(GMimeObject* object, const char* name) {
+    GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), name);
+    const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+    return raw ? QByteArray(raw).left(kMaxHeaderChars) : QByteArray();
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+QByteArray percentDecoded(const QByteArray& text) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int hi = i + 2 < text.size() ? hexValue(text.at(i + 1)) : -1;
+        const int lo = i + 2 < text.size() ? hexValue(text.at(i + 2)) : -1;
+        if (text.at(i) == '%' && hi >= 0 && lo >= 0) {
+            out.append(static_cast<char>(hi * 16 + lo));
+            i += 2;
+        } else {
+            out.append(text.at(i));
+        }
+    }
+    return out;
+}
+
+// One parameter of a raw Content-Type or Content-Disposition value, decoded with our charsets (GMime's
+// own decoding reads a shift_jis label as literal Shift_JIS): RFC 2231 (charset'language'%XX, with
+// continuations), RFC 2047 words inside quotes, raw 8-bit text. Empty when absent.
+QString parameterText(QByteArray raw, const QByteArray& wanted) {
+    raw.replace("\r\n", "\n");
+    raw.replace("\n\t", " ");
+    raw.replace("\n ", " ");
+    raw.replace('\n', ' ');
+    QByteArray plainValue;
+    bool havePlain = false;
+    QMap<int, QPair<bool, QByteArray>> sections; // index -> (extended, value)
+    qsizetype i = raw.indexOf(';');
+    while (i >= 0 && i < raw.size()) {
+        while (i < raw.size() && (raw.at(i) == ';' || raw.at(i) == ' ' || raw.at(i) == '\t'))
+            ++i;
+        const qsizetype eq = raw.indexOf('=', i);
+        if (eq < 0)
+            break;
+        const QByteArray attribute = raw.mid(i, eq - i).trimmed().toLower();
+        qsizetype v = eq + 1;
+        while (v < raw.size() && (raw.at(v) == ' ' || raw.at(v) == '\t'))
+            ++v;
+        QByteArray value;
+        if (v < raw.size() && raw.at(v) == '"') {
+            for (++v; v < raw.size() && raw.at(v) != '"'; ++v) {
+                if (raw.at(v) == '\\' && v + 1 < raw.size())
+                    ++v;
+                value.append(raw.at(v));
+            }
+            i = v + 1;
+        } else {
+            const qsizetype end = raw.indexOf(';', v);
+            value = raw.mid(v, end < 0 ? -1 : end - v).trimmed();
+            i = end < 0 ? raw.size() : end;
+        }
+        if (attribute == wanted) {
+            plainValue = value;
+            havePlain = true;
+        } else if (attribute.startsWith(wanted + '*')) {
+            QByteArray rest = attribute.mid(wanted.size() + 1);
+            const bool extended = rest.isEmpty() || rest.endsWith('*');
+            if (rest.endsWith('*'))
+                rest.chop(1);
+            bool ok = rest.isEmpty();
+            const int index = rest.isEmpty() ? 0 : rest.toInt(&ok);
+            if (ok && index >= 0 && index < 1000 && !sections.contains(index))
+                sections.insert(index, {extended, value});
+        }
+    }
+    if (!sections.isEmpty()) {
+        QByteArray charset;
+        QByteArray bytes;
+        for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
+            QByteArray part = it.value().second;
+            if (it.value().first) {
+                if (it == sections.cbegin()) {
+                    const qsizetype q1 = part.indexOf('\'');
+                    const qsizetype q2 = q1 < 0 ? -1 : part.indexOf('\'', q1 + 1);
+                    if (q2 >= 0) {
+                        charset = part.left(q1);
+                        part = part.mid(q2 + 1);
+                    }
+                }
+                part = percentDecoded(part);
+            }
+            bytes += part;
+        }
+        return charset.isEmpty() ? decodeHeaderText(bytes) : decodeCharset(bytes, charset);
+    }
+    return havePlain ? decodeHeaderText(plainValue) : QString();
+}
+
+// The name a part suggests for itself: the disposition's filename, else the content type's name.
+QString suggestedName(GMimeObject* object) {
+    QString name = parameterText(rawHeader(object, "Content-Disposition"), "filename");
+    if (name.isEmpty())
+        name = parameterText(rawHeader(object, "Content-Type"), "name");
+    return name;
 }
 
 QString mimeTypeOf(GMimeObject* object) {
@@ -99,8 +211,7 @@ public:
         if (GMIME_IS_MESSAGE_PART(object)) {
             // A forwarded message is kept whole, as a file of its own.
             GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-            const char* name = g_mime_object_get_content_disposition_parameter(object, "filename");
-            addAttachment(name ? QString::fromUtf8(name) : QString(), QStringLiteral("message/rfc822"),
+            addAttachment(suggestedName(object), QStringLiteral("message/rfc822"),
                           inner ? messageBytes(inner) : QByteArray());
             return;
         }
@@ -132,7 +243,7 @@ public:
         }
         if (!isAttachment && type && g_mime_content_type_is_type(type, "text", "*"))
             return; // other inline text (an enriched alternative, a calendar fragment) is not a file
-        addAttachment(filename ? QString::fromUtf8(filename) : QString(), mimeTypeOf(object), decodedContent(part));
+        addAttachment(suggestedName(object), mimeTypeOf(object), decodedContent(part));
     }
 };
 

@@ -225,7 +225,7 @@ private slots:
             << QByteArray("Content-Disposition: attachment; filename*=utf-8''..%2F..%2Fq.txt")
             << QStringLiteral("q.txt");
         QTest::newRow("rfc 2231 NUL") << QByteArray("Content-Disposition: attachment; filename*=utf-8''ok%00.sh.txt")
-                                      << QStringLiteral("ok");
+                                      << QStringLiteral("ok.sh.txt");
         QTest::newRow("right-to-left override")
             << QByteArray("Content-Disposition: attachment; filename*=utf-8''invoice%E2%80%AEfdp.exe")
             << QStringLiteral("invoicefdp.exe");
@@ -238,6 +238,20 @@ private slots:
         QTest::newRow("rfc 2231 continuation")
             << QByteArray("Content-Disposition: attachment;\r\n filename*0*=utf-8''%E6%97%A5;\r\n filename*1=.txt")
             << QStringLiteral("日.txt");
+        QTest::newRow("raw utf-8 name") << QByteArray("Content-Disposition: attachment; filename=\"\xE6\x97\xA5.txt\"")
+                                        << QStringLiteral("日.txt");
+        QTest::newRow("raw cp932 name")
+            << QByteArray("Content-Disposition: attachment; filename=\"\x93\xFA\x96\x7B\x8C\xEA.txt\"")
+            << QStringLiteral("日本語.txt");
+        QTest::newRow("rfc 2231 shift_jis with NEC character")
+            << QByteArray("Content-Disposition: attachment; filename*=shift_jis''%87%40%93%FA.txt")
+            << QStringLiteral("①日.txt");
+        QTest::newRow("rfc 2047 shift_jis with backslash")
+            << QByteArray("Content-Disposition: attachment; filename=\"=?shift_jis?B?h0CVXA==?=.txt\"")
+            << QStringLiteral("①表.txt");
+        QTest::newRow("quoted semicolon and escaped quote")
+            << QByteArray("Content-Disposition: attachment; size=3; filename=\"a;\\\"b\\\".txt\"; x=y")
+            << QStringLiteral("a;\"b\".txt");
         QTest::newRow("dot dot") << QByteArray("Content-Disposition: attachment; filename=\"..\"")
                                  << QStringLiteral("attachment");
         QTest::newRow("only a slash") << QByteArray("Content-Disposition: attachment; filename=\"/\"")
