@@ -58,7 +58,7 @@ QString describe(CURLcode code, const char* detail, long response) {
     QString why = QString::fromUtf8(detail).trimmed();
     if (why.isEmpty())
         why = QString::fromUtf8(curl_easy_strerror(code));
-    if (response > 0)
+    if (response > 0 && !why.contains(QString::number(response)))
         why += QStringLiteral(", %1").arg(response);
     return text + QStringLiteral(" (") + why + QStringLiteral(")");
 }
