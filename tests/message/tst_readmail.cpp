@@ -268,7 +268,8 @@ private slots:
         QString expected = savedAs;
         if (expected.toUtf8().size() > kMaxFileNameBytes) // the row above states the cut: one character less
             expected.remove(expected.size() - 5, 1);
-        const QByteArray payload("\x00\x01\xFF binary \r\n data", 20);
+        static const char raw[] = "\x00\x01\xFF binary \r\n data";
+        const QByteArray payload(raw, sizeof raw - 1);
         const ReadMailOutcome outcome = readMailFile(messageFile(withAttachment(disposition, payload)), true, folder_);
         QVERIFY(outcome.readable);
         QCOMPARE(outcome.savedNames, QStringList{expected});
