@@ -159,7 +159,8 @@ QByteArray encodeHeaderWords(const QString& text) {
     bool plain = !text.contains(QLatin1String("=?"));
     for (const QChar c : text)
         plain = plain && c.unicode() >= 0x20 && c.unicode() < 0x7F;
-    if (plain)
+    // Plain text stays readable as it is, unless it would make a line too long for SMTP.
+    if (plain && text.size() <= 900)
         return text.toLatin1();
     const bool jis = encodeIso2022Jp(text).has_value();
     const QByteArray prefix = jis ? "=?ISO-2022-JP?B?" : "=?UTF-8?B?";

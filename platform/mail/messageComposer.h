@@ -40,7 +40,7 @@ ComposedMessage composeMessage(const OutgoingMessage& message);
 std::optional<QByteArray> encodeIso2022Jp(const QString& text);
 
 // A header value as RFC 2047 encoded words (ISO-2022-JP when it fits, else UTF-8), folded; plain
-// printable ASCII is returned unchanged.
+// printable ASCII of at most 900 characters is returned unchanged.
 QByteArray encodeHeaderWords(const QString& text);
 
 } // namespace korimo

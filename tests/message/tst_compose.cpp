@@ -61,6 +61,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("ascii") << QStringLiteral("Weekly report");
         QTest::newRow("looks encoded") << QStringLiteral("=?utf-8?q?x?=");
+        QTest::newRow("ascii too long for one line") << QString(1200, QLatin1Char('a'));
         QTest::newRow("short japanese") << QStringLiteral("会議①の件");
         QTest::newRow("long japanese") << QString(120, QChar(0x3042)) + QStringLiteral("①end");
         QTest::newRow("emoji forces utf-8")
