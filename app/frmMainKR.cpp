@@ -52,8 +52,8 @@ void frmMainKR::buildControls() {
                           {960, 480, 1215, 375});
     Command4 = makeButton(this, QStringLiteral("送信"), QStringLiteral("簡易送信します"), {3600, 120, 615, 735});
     Command5 = makeButton(this, QStringLiteral("受信"), QStringLiteral("受信します"), {4320, 120, 615, 735});
-    Command6 = makeButton(this, QStringLiteral("設定"), QStringLiteral("送受信・動作等の設定をします"),
-                          {120, 600, 735, 255});
+    Command6 =
+        makeButton(this, QStringLiteral("設定"), QStringLiteral("送受信・動作等の設定をします"), {120, 600, 735, 255});
 
     Label1 = new QLabel(QStringLiteral("周期(分)"), this);
     Label1->setGeometry(twipsRect(*this, 0, 0, 735, 255));
@@ -126,12 +126,14 @@ void frmMainKR::SaveSettings() {
 }
 
 void frmMainKR::DisableControls() {
-    for (QWidget* w : std::initializer_list<QWidget*>{Text1, Command1, Command2, Command3, Command4, Command5, Command6})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Text1, Command1, Command2, Command3, Command4, Command5, Command6})
         w->setEnabled(false);
 }
 
 void frmMainKR::EnableControls() {
-    for (QWidget* w : std::initializer_list<QWidget*>{Text1, Command1, Command2, Command3, Command4, Command5, Command6})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Text1, Command1, Command2, Command3, Command4, Command5, Command6})
         w->setEnabled(true);
 }
 

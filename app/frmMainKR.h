@@ -49,7 +49,7 @@ public:
     QTimer* Timer2;        // the notification timer, 1 s while a notification shows
 
     // Window state, loaded by LoadSettings unless noted.
-    QStringList Servers, Accounts, Passwords;   // 5 each
+    QStringList Servers, Accounts, Passwords;    // 5 each
     QStringList ExcludeSenders, ExcludeSubjects; // 20 each
     qint16 LastCount = 0;
     QString MailerPath;
