@@ -13,12 +13,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <cmath>
 
 namespace korimo {
@@ -167,7 +169,19 @@ void frmTransKR::Form_Load() {
 }
 
 void frmTransKR::LoadSettings() {
-    move(twipsToPixelsX(*this, readInt(ini_, keys::TransLeft)), twipsToPixelsY(*this, readInt16(ini_, keys::TransTop)));
+    const QPoint twips(readInt(ini_, keys::TransLeft), readInt16(ini_, keys::TransTop));
+    move(twipsToPixelsX(*this, twips.x()), twipsToPixelsY(*this, twips.y()));
+    loadedPosTwips_ = twips;
+    // A place on no screen (a monitor since removed, a hand-edited file) would leave the window out
+    // of reach: it then opens in the middle of the primary screen, and that place is saved.
+    const QSize size = sizeHint().expandedTo(this->size());
+    if (!QGuiApplication::screenAt(QRect(pos(), size).center())) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+            loadedPosTwips_.reset();
+        }
+    }
+    loadedPosPixels_ = pos();
     Text1->setText(readString(ini_, keys::SmtpServer));
     Text2->setText(readString(ini_, keys::SenderName));
     Text3->setText(readString(ini_, keys::SenderAddress));
@@ -188,8 +202,11 @@ void frmTransKR::LoadSettings() {
 }
 
 void frmTransKR::SaveSettings() {
-    writeValue(ini_, keys::TransLeft, pixelsToTwipsX(*this, x()));
-    writeValue(ini_, keys::TransTop, pixelsToTwipsY(*this, y()));
+    const QPoint twips = loadedPosTwips_ && pos() == loadedPosPixels_
+                             ? *loadedPosTwips_
+                             : QPoint(pixelsToTwipsX(*this, x()), pixelsToTwipsY(*this, y()));
+    writeValue(ini_, keys::TransLeft, twips.x());
+    writeValue(ini_, keys::TransTop, twips.y());
     writeValue(ini_, keys::TransSubject, Combo1->currentText());
     writeValue(ini_, keys::TransCloseAfterSend, Check1->isChecked() ? 1 : 0);
     writeValue(ini_, keys::TransAttachment, Text5->text());

@@ -5,8 +5,10 @@
 
 #include "modIniFile.h"
 
+#include <QPoint>
 #include <QStringList>
 #include <QWidget>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -83,6 +85,10 @@ private:
     Dialogs& dialogs_;
     MainWindowLink& mainWindow_;
     QString commonDialog1FileName_;
+    // The position read from the file, in twips, kept while the window stays where it was placed
+    // (twips to pixels and back would move it a little on every opening).
+    std::optional<QPoint> loadedPosTwips_;
+    QPoint loadedPosPixels_;
     bool sending_ = false;
 };
 

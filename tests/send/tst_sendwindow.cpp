@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -522,15 +523,52 @@ private slots:
         QCOMPARE(transport_->calls().size(), 0);
     }
 
+    // An unmoved window stores the place it was given, even where twips fall between two pixels.
+    void positionRoundTrips_data() {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::newRow("defaults") << 4000 << 2200;
+        QTest::newRow("whole pixels") << 2985 << 1230;
+        QTest::newRow("odd twips") << 1001 << 7;
+    }
     void positionRoundTrips() {
+        QFETCH(int, left);
+        QFETCH(int, top);
         const IniFile ini(dir_->path());
-        writeValue(ini, keys::TransLeft, 2985);
-        writeValue(ini, keys::TransTop, 1230);
-        frmTransKR* w = open();
-        QVERIFY(w->close());
-        QCOMPARE(readInt(ini, keys::TransLeft), 2985);
-        QCOMPARE(readInt(ini, keys::TransTop), 1230);
+        writeValue(ini, keys::TransLeft, left);
+        writeValue(ini, keys::TransTop, top);
+        for (int opening = 0; opening < 3; ++opening) {
+            frmTransKR* w = open();
+            QVERIFY(w->close());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        QCOMPARE(readInt(ini, keys::TransLeft), left);
+        QCOMPARE(readInt(ini, keys::TransTop), top);
         QCOMPARE(readInt(ini, keys::TransCloseAfterSend), 0);
+    }
+
+    void positionOnNoScreenOpensOnTheScreen_data() {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::newRow("far left") << -200000 << 2200;
+        QTest::newRow("far below, clamped to 16 bits") << 4000 << 900000;
+        QTest::newRow("far right") << 3000000 << 0;
+    }
+    void positionOnNoScreenOpensOnTheScreen() {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        const IniFile ini(dir_->path());
+        writeValue(ini, keys::TransLeft, left);
+        writeValue(ini, keys::TransTop, top);
+        frmTransKR* w = open();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(QRect(w->pos(), w->size()).center()),
+                 qPrintable(QString("%1,%2").arg(w->x()).arg(w->y())));
+        const QPoint shownAt(pixelsToTwipsX(*w, w->x()), pixelsToTwipsY(*w, w->y()));
+        QVERIFY(w->close());
+        // The place it was shown at is saved, not the unreachable one.
+        QCOMPARE(readInt(ini, keys::TransLeft), shownAt.x());
+        QCOMPARE(readInt(ini, keys::TransTop), shownAt.y());
     }
 
     // The subject is exactly what was typed: no completion from the presets, and Enter adds no item.
