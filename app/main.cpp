@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
     korimo::FakeMailTransport transport;
     korimo::QtDialogs dialogs;
     korimo::frmMainKR window(programFolder, transport, dialogs);
-    window.Form_Load();
-    window.show();
+    window.Form_Load(); // shows the window, or enters tray mode when a mailbox is configured
     return QApplication::exec();
 }

@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QPointer>
-
 #include <exception>
 #include <optional>
 #include <thread>
@@ -28,7 +27,8 @@ template <class F> auto busyCall(F&& work) -> std::invoke_result_t<F> {
         } catch (...) {
             error = std::current_exception();
         }
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();

@@ -69,9 +69,13 @@ QStringList ScriptedDialogs::messages() const {
     return out;
 }
 
-void ScriptedDialogs::message(QWidget*, const QString& text) { shown.append({QStringLiteral("message"), text, {}, {}}); }
+void ScriptedDialogs::message(QWidget*, const QString& text) {
+    shown.append({QStringLiteral("message"), text, {}, {}});
+}
 
-void ScriptedDialogs::error(QWidget*, const QString& text) { shown.append({QStringLiteral("error"), text, {}, {}}); }
+void ScriptedDialogs::error(QWidget*, const QString& text) {
+    shown.append({QStringLiteral("error"), text, {}, {}});
+}
 
 bool ScriptedDialogs::question(QWidget*, const QString& text) {
     shown.append({QStringLiteral("question"), text, {}, {}});

@@ -38,7 +38,9 @@ QString FakeMailTransport::summary(const QString& subject, const QString& from, 
     return QStringLiteral("Subject: ") + subject + QStringLiteral(" From: ") + from + QStringLiteral(" Date:  ") + date;
 }
 
-void FakeMailTransport::record(QString op, QStringList args) { calls_.append(Call{std::move(op), std::move(args)}); }
+void FakeMailTransport::record(QString op, QStringList args) {
+    calls_.append(Call{std::move(op), std::move(args)});
+}
 
 QString FakeMailTransport::SendMail(const QString& server, const QString& recipients, const QString& sender,
                                     const QString& subject, const QString& body, const QString& attachment) {
@@ -94,7 +96,8 @@ MailResult FakeMailTransport::RcvMail(const QString& server, const QString& acco
     const int n = command.mid(5).toInt();
     if (n < 1 || n > it->summaries.size())
         return MailResult::text(QStringLiteral("-ERR no such message"));
-    const QByteArray bytes = n - 1 < it->rawMessages.size() ? it->rawMessages.at(n - 1) : it->summaries.at(n - 1).toUtf8();
+    const QByteArray bytes =
+        n - 1 < it->rawMessages.size() ? it->rawMessages.at(n - 1) : it->summaries.at(n - 1).toUtf8();
     const QString path = folder + QStringLiteral("/fake-") + QString::number(++savedFiles_) + QStringLiteral(".eml");
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())

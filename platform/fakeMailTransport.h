@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QMutex>
 #include <QQueue>
-
 #include <functional>
 
 namespace korimo {
@@ -46,10 +45,10 @@ public:
 
     QString SendMail(const QString& server, const QString& recipients, const QString& sender, const QString& subject,
                      const QString& body, const QString& attachment) override;
-    MailResult RcvMail2(const QString& server, const QString& account, const QString& password,
-                        const QString& command, const QString& folder) override;
-    MailResult RcvMail(const QString& server, const QString& account, const QString& password,
-                       const QString& command, const QString& folder) override;
+    MailResult RcvMail2(const QString& server, const QString& account, const QString& password, const QString& command,
+                        const QString& folder) override;
+    MailResult RcvMail(const QString& server, const QString& account, const QString& password, const QString& command,
+                       const QString& folder) override;
     MailResult ReadMail(const QString& path, const QString& fields, const QString& folder) override;
 
 private:

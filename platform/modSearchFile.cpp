@@ -1,7 +1,6 @@
 #include "modSearchFile.h"
 
 #include <QFile>
-
 #include <glob.h>
 #include <sys/stat.h>
 

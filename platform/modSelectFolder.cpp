@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-
 #include <exception>
 
 namespace korimo {

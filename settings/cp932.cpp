@@ -67,7 +67,9 @@ Cp932Encoded encodeCp932(const QString& text) {
     return result;
 }
 
-QByteArray toCp932(const QString& text) { return encodeCp932(text).bytes; }
+QByteArray toCp932(const QString& text) {
+    return encodeCp932(text).bytes;
+}
 
 QString fromCp932(const QByteArray& bytes) {
     QString out;

@@ -2,17 +2,29 @@
 
 namespace korimo {
 
-QString dataFolder(const QString& programFolder) { return programFolder + QStringLiteral("/DATA"); }
-QString attachedFilesDefault(const QString& programFolder) { return programFolder + QStringLiteral("/AttachedFiles"); }
-QString soundFolder(const QString& programFolder) { return programFolder + QStringLiteral("/Sound"); }
-QString defaultIconPath(const QString& programFolder) { return programFolder + QStringLiteral("/DATA/iconKorimo.ico"); }
-QString noticeIconDefault(const QString& programFolder) { return programFolder + QStringLiteral("/DATA/Icon.ico"); }
+QString dataFolder(const QString& programFolder) {
+    return programFolder + QStringLiteral("/DATA");
+}
+QString attachedFilesDefault(const QString& programFolder) {
+    return programFolder + QStringLiteral("/AttachedFiles");
+}
+QString soundFolder(const QString& programFolder) {
+    return programFolder + QStringLiteral("/Sound");
+}
+QString defaultIconPath(const QString& programFolder) {
+    return programFolder + QStringLiteral("/DATA/iconKorimo.ico");
+}
+QString noticeIconDefault(const QString& programFolder) {
+    return programFolder + QStringLiteral("/DATA/Icon.ico");
+}
 
 qint32 readInt(const IniFile& ini, const IniKey& k, int index) {
     return ini.ReadIniInt(QStringView(k.section), k.name(index), k.intDefault());
 }
 
-qint16 readInt16(const IniFile& ini, const IniKey& k, int index) { return narrowToInt16(readInt(ini, k, index)); }
+qint16 readInt16(const IniFile& ini, const IniKey& k, int index) {
+    return narrowToInt16(readInt(ini, k, index));
+}
 
 QString readString(const IniFile& ini, const IniKey& k, int index) {
     return readString(ini, k, QString::fromUtf16(k.def), index);

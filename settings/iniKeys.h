@@ -70,16 +70,23 @@ inline constexpr IniKey SendSubjects{u"Past", u"ken-", u"", IniReader::String, 2
 inline constexpr IniKey ExcludeSenders{u"Past", u"noadd-", u"", IniReader::String, 20};
 inline constexpr IniKey ExcludeSubjects{u"Past", u"noken-", u"", IniReader::String, 20};
 inline constexpr IniKey LastCount{u"Past", u"mnum", u"0", IniReader::Int16};
-inline constexpr IniKey AttachDirectory{u"Past", u"Directory", u"", IniReader::String}; // default: attachedFilesDefault()
+inline constexpr IniKey AttachDirectory{u"Past", u"Directory", u"",
+                                        IniReader::String}; // default: attachedFilesDefault()
 
 // Every key, for tests and tools that walk the whole file.
 inline constexpr IniKey All[] = {
-    MainLeft,        MainTop,         MainPeriod,    SetLeft,      SetTop,         TransLeft,
-    TransTop,        TransAttachment, TransCloseAfterSend, TransSubject, ReceiveLeft, ReceiveTop,
-    ReceiveWidth,    ReceiveHeight,   ReceiveSaveAttachments, ReceiveFolder, SmtpServer, SenderAddress,
-    SenderName,      ShowSeconds,     MailerPath,    NoticeIcon,   WavFile,        Startup,
-    SoundOn,         BeepOption,      WavOption,     Servers,      Accounts,       Passwords,
-    SendAddresses,   SendNames,       SendSubjects,  ExcludeSenders, ExcludeSubjects, LastCount,
+    MainLeft,        MainTop,         MainPeriod,
+    SetLeft,         SetTop,          TransLeft,
+    TransTop,        TransAttachment, TransCloseAfterSend,
+    TransSubject,    ReceiveLeft,     ReceiveTop,
+    ReceiveWidth,    ReceiveHeight,   ReceiveSaveAttachments,
+    ReceiveFolder,   SmtpServer,      SenderAddress,
+    SenderName,      ShowSeconds,     MailerPath,
+    NoticeIcon,      WavFile,         Startup,
+    SoundOn,         BeepOption,      WavOption,
+    Servers,         Accounts,        Passwords,
+    SendAddresses,   SendNames,       SendSubjects,
+    ExcludeSenders,  ExcludeSubjects, LastCount,
     AttachDirectory,
 };
 } // namespace keys

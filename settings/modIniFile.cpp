@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QSaveFile>
-
 #include <limits>
 #include <optional>
 #include <vector>
@@ -29,7 +28,9 @@ bool sameName(QByteArrayView a, QStringView b) {
     for (qsizetype i = 0; i < a.size(); ++i) {
         const char16_t x = static_cast<unsigned char>(a[i]);
         const char16_t y = b[i].unicode();
-        const auto lower = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; };
+        const auto lower = [](char16_t c) {
+            return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+        };
         if (lower(x) != lower(y))
             return false;
     }

@@ -8,7 +8,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,14 +33,20 @@ void writeRaw(const QString& path, const QByteArray& bytes) {
 class TestIniFile : public QObject {
     Q_OBJECT
 private slots:
-    void init() { QVERIFY(dir_.isValid()); QFile::remove(IniFilePath(dir_.path())); }
+    void init() {
+        QVERIFY(dir_.isValid());
+        QFile::remove(IniFilePath(dir_.path()));
+    }
 
     void pathHasOneSeparator_data() {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "/opt/korimo" << "/opt/korimo/iniKR.ini";
-        QTest::newRow("trailing separator") << "/opt/korimo/" << "/opt/korimo/iniKR.ini";
-        QTest::newRow("root") << "/" << "/iniKR.ini";
+        QTest::newRow("plain") << "/opt/korimo"
+                               << "/opt/korimo/iniKR.ini";
+        QTest::newRow("trailing separator") << "/opt/korimo/"
+                                            << "/opt/korimo/iniKR.ini";
+        QTest::newRow("root") << "/"
+                              << "/iniKR.ini";
     }
     void pathHasOneSeparator() {
         QFETCH(QString, folder);
@@ -183,15 +188,19 @@ private slots:
                                         << QStringLiteral("ポップ") << QStringLiteral("me");
         QTest::newRow("cr only") << QByteArray("[Past]\rsmtp-0=pop\racou-0=me\r") << QStringLiteral("pop")
                                  << QStringLiteral("me");
-        QTest::newRow("lf only, no final newline") << QByteArray("[Past]\nsmtp-0=pop\nacou-0=me")
-                                                   << QStringLiteral("pop") << QStringLiteral("me");
-        QTest::newRow("lines without =") << QByteArray("garbage\r\n[Past]\r\njunk line\r\nsmtp-0=pop\r\n; c\r\nacou-0=me\r\n")
+        QTest::newRow("lf only, no final newline")
+            << QByteArray("[Past]\nsmtp-0=pop\nacou-0=me") << QStringLiteral("pop") << QStringLiteral("me");
+        QTest::newRow("lines without =") << QByteArray(
+                                                "garbage\r\n[Past]\r\njunk line\r\nsmtp-0=pop\r\n; c\r\nacou-0=me\r\n")
                                          << QStringLiteral("pop") << QStringLiteral("me");
-        QTest::newRow("duplicate keys: first wins") << QByteArray("[Past]\r\nsmtp-0=first\r\nsmtp-0=second\r\n[Past]\r\nacou-0=me\r\n")
-                                                    << QStringLiteral("first") << QStringLiteral("me");
-        QTest::newRow("blanks around = and names") << QByteArray("  [ Past ]  \r\n  smtp-0 =  pop  \r\nacou-0\t=\tme\r\n")
-                                                   << QStringLiteral("pop") << QStringLiteral("me");
-        QTest::newRow("bytes that are not cp932") << QByteArray("[Past]\r\nsmtp-0=a\xFF\x80" "b\r\nacou-0=me\r\n")
+        QTest::newRow("duplicate keys: first wins")
+            << QByteArray("[Past]\r\nsmtp-0=first\r\nsmtp-0=second\r\n[Past]\r\nacou-0=me\r\n")
+            << QStringLiteral("first") << QStringLiteral("me");
+        QTest::newRow("blanks around = and names")
+            << QByteArray("  [ Past ]  \r\n  smtp-0 =  pop  \r\nacou-0\t=\tme\r\n") << QStringLiteral("pop")
+            << QStringLiteral("me");
+        QTest::newRow("bytes that are not cp932") << QByteArray("[Past]\r\nsmtp-0=a\xFF\x80"
+                                                                "b\r\nacou-0=me\r\n")
                                                   << QStringLiteral("a\uFFFD\uFFFDb") << QStringLiteral("me");
         QTest::newRow("lead byte at end of value") << QByteArray("[Past]\r\nsmtp-0=ab\x82\r\nacou-0=me\r\n")
                                                    << QStringLiteral("ab\uFFFD") << QStringLiteral("me");
@@ -221,8 +230,9 @@ private slots:
         QVERIFY(writeValue(ini, keys::MainTop, 5));
         QVERIFY(writeValue(ini, keys::Accounts, QStringLiteral("me"), 0));
         QVERIFY(writeValue(ini, keys::TransLeft, 9));
-        QCOMPARE(readAll(ini.path()), QByteArray("; my notes\r\n[Main]\r\nleft=1\r\ntop=5\r\n\r\n[Past]\r\nsmtp-0=pop\r\n"
-                                                 "acou-0=me\r\n\r\n[Other]\r\nx=y\r\n[Trans]\r\nleft=9\r\n"));
+        QCOMPARE(readAll(ini.path()),
+                 QByteArray("; my notes\r\n[Main]\r\nleft=1\r\ntop=5\r\n\r\n[Past]\r\nsmtp-0=pop\r\n"
+                            "acou-0=me\r\n\r\n[Other]\r\nx=y\r\n[Trans]\r\nleft=9\r\n"));
     }
 
     void lineBreaksInAValueCannotAddKeys() {

@@ -1,0 +1,13 @@
+#include "gmimeSupport.h"
+
+#include <gmime/gmime.h>
+#include <mutex>
+
+namespace korimo {
+
+void ensureGMime() {
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+} // namespace korimo

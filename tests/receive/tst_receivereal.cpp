@@ -1,0 +1,234 @@
+// The receive window against a real Dovecot on loopback through the real transport: list two
+// mailboxes, read a Japanese (ISO-2022-JP) multipart message and save its attachment, delete one
+// message, delete all. Skipped when the test mail servers are not part of this build.
+#include "dialogs.h"
+#include "frmReceiveKR.h"
+#include "iniKeys.h"
+#include "mail/realMailTransport.h"
+#include "mainWindowLink.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <iconv.h>
+
+using namespace korimo;
+
+namespace {
+
+class RecordingMainWindow : public MainWindowLink {
+public:
+    QStringList events;
+    void restoreNormal() override { events << "restore"; }
+    void setStatusLine(const QString& text) override { events << "status:" + text; }
+    void focusStartButtonIfShown() override { events << "focus"; }
+};
+
+QByteArray toIso2022jp(const QString& text) {
+    iconv_t cd = iconv_open("ISO-2022-JP", "UTF-8");
+    if (cd == iconv_t(-1))
+        return {};
+    QByteArray in = text.toUtf8();
+    QByteArray out(in.size() * 4 + 16, '\0');
+    char* src = in.data();
+    size_t srcLeft = size_t(in.size());
+    char* dst = out.data();
+    size_t dstLeft = size_t(out.size());
+    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv(cd, nullptr, nullptr, &dst, &dstLeft); // back to ASCII at the end
+    iconv_close(cd);
+    if (r == size_t(-1))
+        return {};
+    out.truncate(out.size() - qsizetype(dstLeft));
+    return out;
+}
+
+const QByteArray kAttachment = QByteArray("attached bytes\r\n\x00\x01\x02\xff end", 22);
+
+QByteArray japaneseMultipart() {
+    const QByteArray subject = "=?ISO-2022-JP?B?" + toIso2022jp(QStringLiteral("会議資料の送付")).toBase64() + "?=";
+    const QByteArray body = toIso2022jp(QStringLiteral("山田です。\r\n資料を添付します。\r\n"));
+    const QByteArray fileName = "=?UTF-8?B?" + QStringLiteral("資料.bin").toUtf8().toBase64() + "?=";
+    return "From: =?UTF-8?B?" + QStringLiteral("山田").toUtf8().toBase64() +
+           "?= <yamada@korimo.test>\r\n"
+           "To: user1@korimo.test\r\n"
+           "Subject: " +
+           subject +
+           "\r\n"
+           "Date: Mon, 7 Dec 2026 10:00:00 +0900\r\n"
+           "Message-ID: <jp1@korimo.test>\r\n"
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+           "--b1\r\n"
+           "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+           "Content-Transfer-Encoding: 7bit\r\n\r\n" +
+           body +
+           "\r\n--b1\r\n"
+           "Content-Type: application/octet-stream\r\n"
+           "Content-Disposition: attachment; filename=\"" +
+           fileName +
+           "\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n\r\n" +
+           kAttachment.toBase64() + "\r\n--b1--\r\n";
+}
+
+QByteArray plainMessage(const QByteArray& subject, const QByteArray& id) {
+    return "From: taro@korimo.test\r\nTo: user@korimo.test\r\nSubject: " + subject +
+           "\r\nDate: Mon, 7 Dec 2026 11:00:00 +0900\r\nMessage-ID: <" + id + "@korimo.test>\r\n\r\nHello.\r\n";
+}
+
+int maildirCount(const QString& root, const QString& user) {
+    return int(QDir(root + "/" + user + "/new").entryList(QDir::Files).size() +
+               QDir(root + "/" + user + "/cur").entryList(QDir::Files).size());
+}
+
+} // namespace
+
+class TestReceiveReal : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir servers_;
+    QTemporaryDir program_;
+    QString script_;
+    QHash<QString, QString> env_;
+    bool started_ = false;
+
+    QString serverDir() const { return servers_.path() + "/srv"; }
+
+    void deliver(const QString& user, const QByteArray& message) {
+        const QString file = program_.path() + "/msg.eml";
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(message), message.size());
+        f.close();
+        QProcess p;
+        p.start("bash", {script_, "deliver", serverDir(), user, file});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+    }
+
+private slots:
+    void initTestCase() {
+        const QString script = qEnvironmentVariable("KORIMO_SOURCE_DIR") + "/tests/servers/mailservers.sh";
+        if (!QFile::exists(script))
+            QSKIP("the test mail servers are not part of this build");
+        QVERIFY(servers_.isValid());
+        QVERIFY(program_.isValid());
+        script_ = script;
+        QProcess start;
+        start.start("bash", {script_, "start", serverDir(), "--no-smtp", "--owner-pid",
+                             QString::number(QCoreApplication::applicationPid())});
+        QVERIFY(start.waitForFinished(60000));
+        started_ = true;
+        if (start.exitCode() != 0)
+            QSKIP(qPrintable("the mail servers cannot run here: " +
+                             QString::fromLocal8Bit(start.readAllStandardError())));
+        QFile envFile(serverDir() + "/env");
+        QVERIFY(envFile.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : envFile.readAll().split('\n')) {
+            const qsizetype eq = line.indexOf('=');
+            if (eq > 0)
+                env_.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+        }
+        QVERIFY(!env_.value("POP3S_PORT").isEmpty());
+    }
+
+    void cleanupTestCase() {
+        if (!started_)
+            return;
+        QProcess stop;
+        stop.start("bash", {script_, "stop", serverDir()});
+        stop.waitForFinished(30000);
+    }
+
+    void listReadDeleteDeleteAll() {
+        const QString root = env_.value("MAILDIR_ROOT");
+        deliver("user1", japaneseMultipart());
+        deliver("user1", plainMessage("second", "p2"));
+        deliver("user2", plainMessage("third", "p3"));
+
+        const QString folder = program_.path();
+        QVERIFY(QDir(folder).mkpath("DATA"));
+        QVERIFY(QDir(folder).mkpath("AttachedFiles"));
+        const QString saveTo = folder + "/AttachedFiles";
+        const IniFile ini(folder);
+        const QString server = "pop3s://127.0.0.1:" + env_.value("POP3S_PORT");
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(writeValue(ini, keys::Servers, server, i));
+            QVERIFY(writeValue(ini, keys::Accounts, QString("user%1").arg(i + 1), i));
+            QVERIFY(writeValue(ini, keys::Passwords, QString("pass%1").arg(i + 1), i));
+        }
+        QVERIFY(writeValue(ini, keys::ReceiveSaveAttachments, 1));
+        QVERIFY(writeValue(ini, keys::ReceiveFolder, saveTo));
+
+        TransportOptions options;
+        options.connectTimeoutMs = 5000;
+        options.readTimeoutMs = 10000;
+        options.extraCaFile = env_.value("CA_FILE");
+        RealMailTransport transport(options);
+        ScriptedDialogs dialogs;
+        RecordingMainWindow main;
+        QPointer<frmReceiveKR> w = new frmReceiveKR(folder, transport, dialogs, main);
+        w->Form_Load();
+
+        // List: both mailboxes, in mailbox order, the Japanese subject decoded.
+        QCOMPARE(w->windowTitle(), QStringLiteral("受信"));
+        QCOMPARE(w->ListView1->topLevelItemCount(), 3);
+        QStringList mailboxes, subjects;
+        for (int i = 0; i < 3; ++i) {
+            mailboxes << w->ListView1->topLevelItem(i)->text(0);
+            subjects << w->ListView1->topLevelItem(i)->text(1);
+        }
+        QCOMPARE(mailboxes, (QStringList{"1", "1", "2"}));
+        const int jp = int(subjects.indexOf(QStringLiteral("会議資料の送付")));
+        QVERIFY2(jp >= 0, qPrintable(subjects.join(" | ")));
+        QVERIFY(w->ListView1->topLevelItem(jp)->text(2).contains("yamada@korimo.test"));
+
+        // Read: the body shown, the attachment saved with its exact bytes, the fetched file gone.
+        w->ListView1->setCurrentItem(w->ListView1->topLevelItem(jp));
+        w->ListView1_DblClick();
+        QVERIFY2(w->Text1->toPlainText().contains(QStringLiteral("資料を添付します。")),
+                 qPrintable(w->Text1->toPlainText()));
+        QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("添付ファイルを保存しました")});
+        const QStringList saved = QDir(saveTo).entryList(QDir::Files);
+        QCOMPARE(saved.size(), 1);
+        QFile att(saveTo + "/" + saved.first());
+        QVERIFY(att.open(QIODevice::ReadOnly));
+        QCOMPARE(att.readAll(), kAttachment);
+        QVERIFY(w->Command5->isEnabled());
+        QCOMPARE(maildirCount(root, "user1"), 2); // reading deletes nothing
+
+        // Delete one: the other message of mailbox 1.
+        const int other = jp == 0 ? 1 : 0;
+        w->ListView1->setCurrentItem(w->ListView1->topLevelItem(other));
+        dialogs.answers.enqueue(true);
+        w->Command1_Click();
+        QCOMPARE(w->ListView1->topLevelItemCount(), 2);
+        QCOMPARE(w->ListView1->topLevelItem(0)->text(1), QStringLiteral("会議資料の送付"));
+        QCOMPARE(maildirCount(root, "user1"), 1);
+        QCOMPARE(w->MailboxChanged, qint16(1));
+
+        // Delete all.
+        dialogs.answers.enqueue(true);
+        w->Command3_Click();
+        QCOMPARE(w->ListView1->topLevelItemCount(), 0);
+        QCOMPARE(maildirCount(root, "user1"), 0);
+        QCOMPARE(maildirCount(root, "user2"), 0);
+        QCOMPARE(dialogs.messages().size(), 1); // no refusal, no stop
+
+        w->Command2_Click();
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(main.events, (QStringList{"restore", "status:", "focus"}));
+    }
+};
+
+QTEST_MAIN(TestReceiveReal)
+#include "tst_receivereal.moc"
