@@ -234,6 +234,7 @@ void frmReceiveKR::ListMessages() {
 void frmReceiveKR::AddMessageRow(const QString& summary, int mailbox) {
     const SummaryCells cells = cutSummary(summary);
     auto* item = new QTreeWidgetItem({QString::number(mailbox + 1), cells.subject, cells.sender, cells.date});
+    item->setData(0, Qt::UserRole, summary); // to recognise the message again before deleting it
     ListView1->addTopLevelItem(item);
 }
 
@@ -322,19 +323,38 @@ void frmReceiveKR::Command1_Click() {
 
     Command1->setEnabled(false);
     Command2->setEnabled(false);
-    const QString subject = ListView1->topLevelItem(row)->text(1);
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    const QString subject = item->text(1);
+    const QString summary = item->data(0, Qt::UserRole).toString();
     if (dialogs_.question(this, deleteQuestion(subject))) {
         const int m = ref->mailbox;
-        const QString command = deleteCommand(ref->number);
+        const QString server = Servers.value(m), account = Accounts.value(m), password = Passwords.value(m);
         const QString folder = dataFolderPath();
-        LastResult = busyCall([&] {
-            return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), command, folder);
-        });
-        if (isRefusal(LastResult)) {
+        // The number must still name the message the user chose.
+        LastResult =
+            busyCall([&] { return transport_.RcvMail2(server, account, password, QStringLiteral("LIST"), folder); });
+        switch (stillListed(LastResult, ref->number, summary)) {
+        case StillListed::Refused:
             dialogs_.message(this, refusedText());
-        } else {
-            MailboxChanged = 1;
+            break;
+        case StillListed::Failed:
+            dialogs_.message(this, fetchFailureText(LastResult));
+            break;
+        case StillListed::Changed:
+            dialogs_.message(this, mailboxChangedText());
             ClearAndRelist();
+            break;
+        case StillListed::Same: {
+            const QString command = deleteCommand(ref->number);
+            LastResult = busyCall([&] { return transport_.RcvMail2(server, account, password, command, folder); });
+            if (isRefusal(LastResult)) {
+                dialogs_.message(this, refusedText());
+            } else {
+                MailboxChanged = 1;
+                ClearAndRelist();
+            }
+            break;
+        }
         }
     }
     Command1->setEnabled(true);

@@ -67,6 +67,19 @@ QString fetchFailureText(const MailResult& result) {
     return QStringLiteral("エラー") + reason;
 }
 
+StillListed stillListed(const MailResult& listing, int number, const QString& summary) {
+    if (!listing.isArray())
+        return isRefusal(listing) ? StillListed::Refused : StillListed::Failed;
+    if (number < 1 || number > listing.items().size() || listing.items().at(number - 1) != summary)
+        return StillListed::Changed;
+    return StillListed::Same;
+}
+
+QString mailboxChangedText() {
+    return QStringLiteral(
+        "メールボックスの内容が一覧を取得した後に変わったため、削除しませんでした。一覧を更新します。");
+}
+
 QString deleteQuestion(const QString& subject) {
     return QStringLiteral("「") + subject + QStringLiteral("」\r\n　をメールボックスから削除します");
 }

@@ -55,6 +55,13 @@ QString attachmentMessage(Attachments a);
 // What the body box shows when a message could not be fetched.
 QString fetchFailureText(const MailResult& result);
 
+// Message numbers are positions: when another program deleted or added mail since the list was
+// fetched, "DELE n" would hit a different message. Before a single deletion the mailbox is listed
+// again and record n must still be the row's record.
+enum class StillListed { Same, Changed, Refused, Failed };
+StillListed stillListed(const MailResult& listing, int number, const QString& summary);
+QString mailboxChangedText();
+
 QString deleteQuestion(const QString& subject); // "「subject」" CR LF "　をメールボックスから削除します"
 QString deleteAllQuestion();
 QString refusedText();

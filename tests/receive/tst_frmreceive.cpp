@@ -348,7 +348,8 @@ private slots:
         dialogs_->answers.enqueue(true);
         w_->Command1_Click();
         QCOMPARE(dialogs_->shown.last().text, QStringLiteral("「c2」\r\n　をメールボックスから削除します"));
-        QCOMPARE(sent("RcvMail2"), (QStringList{"s3 DELE 2", "s1 LIST", "s3 LIST"}));
+        // The mailbox is listed once more to make sure message 2 is still the chosen one.
+        QCOMPARE(sent("RcvMail2"), (QStringList{"s3 LIST", "s3 DELE 2", "s1 LIST", "s3 LIST"}));
         QCOMPARE(fake_->box("s3").summaries, QStringList{rec("c1")});
         QCOMPARE(rows(), (QStringList{"1", "3"}));
         QCOMPARE(w_->MailboxChanged, qint16(1));
@@ -378,6 +379,24 @@ private slots:
     }
 
     void refusedDeletionKeepsTheList() {
+        StubbornTransport t;
+        t.deleteAnswers.insert("s1", FakeMailTransport::refusal());
+        mailbox(0, recs("a", 2), &t);
+        open(&t);
+        t.clearCalls();
+        select(1);
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QCOMPARE(sent("RcvMail2", &t), (QStringList{"s1 LIST", "s1 NOOP"})); // the refused DELE
+        QCOMPARE(dialogs_->messages(), QStringList{QStringLiteral("　パスワードが一致しません")});
+        QCOMPARE(rows(), (QStringList{"1", "1"}));
+        QCOMPARE(w_->MailboxChanged, qint16(0));
+        QVERIFY(w_->Command1->isEnabled());
+        QVERIFY(w_->Command2->isEnabled());
+        delete w_.data();
+    }
+
+    void refusedLoginSendsNoDeletion() {
         mailbox(0, recs("a", 2));
         open();
         w_->Passwords[0] = "wrong";
@@ -385,10 +404,44 @@ private slots:
         select(0);
         dialogs_->answers.enqueue(true);
         w_->Command1_Click();
-        QCOMPARE(sent("RcvMail2"), QStringList{"s1 DELE 1"});
+        QCOMPARE(sent("RcvMail2"), QStringList{"s1 LIST"});
         QCOMPARE(dialogs_->messages(), QStringList{QStringLiteral("　パスワードが一致しません")});
-        QCOMPARE(rows(), (QStringList{"1", "1"}));
+        QCOMPARE(fake_->box("s1").summaries.size(), 2);
+    }
+
+    // Another program removed message 1 after the list was fetched: "DELE 2" would now remove
+    // the message after the chosen one.
+    void changedMailboxIsNotDeletedFrom() {
+        mailbox(0, {rec("a1"), rec("a2"), rec("a3")});
+        open();
+        fake_->setBox("s1", {"p1", {rec("a2"), rec("a3")}, {}, {}});
+        fake_->clearCalls();
+        select(1); // a2, message 2 when listed, message 1 now
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QVERIFY(sent("RcvMail2").filter("DELE").isEmpty());
+        QCOMPARE(fake_->box("s1").summaries, (QStringList{rec("a2"), rec("a3")}));
+        QCOMPARE(dialogs_->messages().size(), 1);
         QCOMPARE(w_->MailboxChanged, qint16(0));
+        // The list now shows the mailbox as it is; deleting a2 again hits the right message.
+        QCOMPARE(w_->ListView1->topLevelItem(0)->text(1), "a2");
+        select(0);
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QCOMPARE(fake_->box("s1").summaries, QStringList{rec("a3")});
+    }
+
+    void unreachableMailboxIsNotDeletedFrom() {
+        mailbox(0, recs("a", 2));
+        open();
+        fake_->setBox("s1", {"p1", recs("a", 2), {}, "-ERR timed out"});
+        select(0);
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QVERIFY(sent("RcvMail2").filter("DELE").isEmpty());
+        QCOMPARE(dialogs_->messages().size(), 1);
+        QVERIFY(dialogs_->messages().first().contains("-ERR timed out"));
+        QCOMPARE(rows(), (QStringList{"1", "1"}));
         QVERIFY(w_->Command1->isEnabled());
     }
 
