@@ -157,6 +157,17 @@ QStringList frmReceiveKR::rowTexts() const {
     return texts;
 }
 
+QStringList frmReceiveKR::rowKeys() const {
+    QStringList keys;
+    const int n = ListView1->topLevelItemCount();
+    keys.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        keys << item->text(0) + u'\n' + item->data(0, Qt::UserRole).toString();
+    }
+    return keys;
+}
+
 int frmReceiveKR::selectedRow() const {
     const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
     return selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.first());
@@ -373,14 +384,18 @@ void frmReceiveKR::Command3_Click() {
         Command3->setEnabled(false);
         ListView1->setEnabled(false);
         const QString folder = dataFolderPath();
+        // What the user saw when agreeing; mail arriving meanwhile is listed after it and kept.
+        QStringList pending = rowKeys();
         while (ListView1->topLevelItemCount() > 0) {
-            const int before = ListView1->topLevelItemCount();
-            const int m = ListView1->topLevelItem(0)->text(0).toInt() - 1;
-            if (m < 0 || m > 4)
+            const QStringList keys = rowKeys();
+            const int row = firstPending(keys, pending);
+            const std::optional<MessageRef> ref = messageRef(rowTexts(), row);
+            if (!ref)
                 break;
+            const int m = ref->mailbox;
+            const QString command = deleteCommand(ref->number); // "DELE 1" unless new mail came first
             const MailResult deleted = busyCall([&] {
-                return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), deleteCommand(1),
-                                           folder);
+                return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), command, folder);
             });
             LastResult = deleted;
             if (isRefusal(deleted)) {
@@ -388,12 +403,13 @@ void frmReceiveKR::Command3_Click() {
                 break;
             }
             MailboxChanged = 1;
+            pending.removeOne(keys.at(row));
             ListMessages();
             // The listing enabled these again; they stay off until the loop ends.
             Command1->setEnabled(false);
             Command2->setEnabled(false);
-            // A deletion that did not shorten the list would be asked for again and again.
-            if (ListView1->topLevelItemCount() >= before) {
+            // A deletion that left its message listed would be asked for again and again.
+            if (rowKeys().count(keys.at(row)) >= keys.count(keys.at(row))) {
                 dialogs_.message(this, deleteAllStuckText(m, deleted));
                 break;
             }

@@ -59,6 +59,23 @@ public:
     }
 };
 
+// Delivers one more message to s1 right after the first deletion.
+class ArrivingTransport : public FakeMailTransport {
+public:
+    QString arrival;
+    MailResult RcvMail2(const QString& server, const QString& account, const QString& password, const QString& command,
+                        const QString& folder) override {
+        const MailResult r = FakeMailTransport::RcvMail2(server, account, password, command, folder);
+        if (command.startsWith("DELE ") && !arrival.isEmpty()) {
+            Box b = box("s1");
+            b.summaries << arrival;
+            setBox("s1", b);
+            arrival.clear();
+        }
+        return r;
+    }
+};
+
 QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -526,6 +543,24 @@ private slots:
         QVERIFY(w_->Command3->isEnabled());
         QVERIFY(w_->ListView1->isEnabled());
         delete w_.data(); // before the transport it holds goes
+    }
+
+    // Mail that arrives while "全削" runs was never shown to the user: it stays.
+    void deleteAllKeepsMailArrivingMeanwhile() {
+        ArrivingTransport t;
+        mailbox(0, {rec("a1"), rec("a2")}, &t);
+        mailbox(1, {rec("b1")}, &t);
+        t.arrival = rec("new");
+        open(&t);
+        t.clearCalls();
+        dialogs_->answers.enqueue(true);
+        w_->Command3_Click();
+        QCOMPARE(sent("RcvMail2", &t).filter("DELE"), (QStringList{"s1 DELE 1", "s1 DELE 1", "s2 DELE 1"}));
+        QCOMPARE(t.box("s1").summaries, QStringList{rec("new")});
+        QCOMPARE(t.box("s2").summaries, QStringList());
+        QCOMPARE(rows(), QStringList{"1"});
+        QVERIFY(dialogs_->messages().isEmpty());
+        delete w_.data();
     }
 
     void savingABodyWritesCp932WithCrLf() {

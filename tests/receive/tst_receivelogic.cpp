@@ -83,6 +83,13 @@ private slots:
         QCOMPARE(int(stillListed(listing, number, "b")), expected);
     }
 
+    void firstPendingRow() {
+        QCOMPARE(firstPending({"1a", "1b", "2c"}, {"1a", "1b", "2c"}), 0);
+        QCOMPARE(firstPending({"1new", "2c"}, {"2c"}), 1);
+        QCOMPARE(firstPending({"1new"}, {"2c"}), -1);
+        QCOMPARE(firstPending({}, {"2c"}), -1);
+    }
+
     void readResults_data() {
         QTest::addColumn<MailResult>("result");
         QTest::addColumn<bool>("save");
