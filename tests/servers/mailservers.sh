@@ -1,7 +1,7 @@
 #!/bin/bash
 # Private mail servers on loopback for Korimo's tests and demos.
 #
-#   mailservers.sh start DIR [--no-smtp] [--owner-pid PID]
+#   mailservers.sh start DIR [--no-smtp] [--owner-pid PID [--remove-with-owner]]
 #   mailservers.sh stop DIR
 #   mailservers.sh deliver DIR USER FILE
 #
@@ -12,7 +12,8 @@
 # ports picked at run time, so any number of instances can run side by side. Nothing is ever
 # relayed: only mail for the test domain is accepted, and every other route is an error.
 # DIR/env receives the shell-sourceable facts (ports, CA file, Maildir root).
-# --owner-pid: stop the instance by itself once that process is gone (a crashed test).
+# --owner-pid: stop the instance by itself once that process is gone (a crashed test);
+# --remove-with-owner: then also delete DIR (a temporary folder that process made).
 #
 # stop: stops the instance's Dovecot and Postfix by PID and waits for them. Idempotent.
 # deliver: drops FILE into USER's Maildir (written into tmp/, renamed into new/).
@@ -30,7 +31,7 @@ die() {
 }
 
 usage() {
-    die "usage: $0 start DIR [--no-smtp] [--owner-pid PID] | stop DIR | deliver DIR USER FILE"
+    die "usage: $0 start DIR [--no-smtp] [--owner-pid PID [--remove-with-owner]] | stop DIR | deliver DIR USER FILE"
 }
 
 # Picks N distinct free TCP ports on 127.0.0.1, below the kernel's ephemeral range so outgoing
@@ -376,7 +377,7 @@ stop_instance() {
 }
 
 start_watchdog() {
-    local owner=$1
+    local owner=$1 remove=$2
     (
         export KORIMO_WATCHDOG_SELF=$BASHPID
         trap 'exit 0' TERM
@@ -384,7 +385,7 @@ start_watchdog() {
             sleep 1 &
             wait $!
         done
-        "$SCRIPT" stop "$DIR"
+        "$SCRIPT" stop "$DIR" && [ "$remove" = 1 ] && rm -rf -- "$DIR"
     ) </dev/null >/dev/null 2>&1 &
     echo $! >"$DIR/watchdog.pid"
     disown
@@ -392,14 +393,16 @@ start_watchdog() {
 
 cmd_start() {
     WITH_SMTP=1
-    local owner=""
+    local owner="" remove=0
     while [ $# -gt 0 ]; do
         case $1 in
         --no-smtp) WITH_SMTP=0 ;;
         --owner-pid)
             owner=${2:-}
+            [[ $owner =~ ^[0-9]+$ ]] || usage
             shift
             ;;
+        --remove-with-owner) remove=1 ;;
         *) usage ;;
         esac
         shift
@@ -459,7 +462,7 @@ cmd_start() {
         fi
         if [ "$ok" = 1 ]; then
             write_env
-            [ -n "$owner" ] && start_watchdog "$owner"
+            [ -n "$owner" ] && start_watchdog "$owner" "$remove"
             return 0
         fi
         echo "mailservers: attempt $attempt failed (logs in $DIR)" >&2
