@@ -61,6 +61,18 @@ port_open() {
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+# True once the POP3 server greets: its login process only does so when Dovecot's auth process
+# is ready. (A login process that got a connection before that waits seconds for auth, and
+# holds up a stop meanwhile.)
+pop3_greets() {
+    (
+        exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
+        read -r -t 2 line <&3 || exit 1
+        printf 'QUIT\r\n' >&3
+        [[ $line == "+OK"* ]]
+    ) 2>/dev/null
+}
+
 # A daemon that has exited stays a zombie until init reaps it, which some inits do only every
 # second or two: count a zombie as gone.
 pid_alive() {
@@ -75,7 +87,10 @@ read_pid() {
     [ -s "$1" ] && head -n1 "$1" | tr -dc '0-9'
 }
 
-# Sends TERM to every PID given, waits up to 5 s for all, then KILLs what is left.
+# Sends TERM to every daemon PID given and waits for all. A daemon still there after 2.5 s (a
+# Dovecot login process can hold its master for seconds while it waits for the auth process
+# that is going away) gets KILL, with its whole process group when it leads one: both masters
+# run as group leaders, and their children stay in that group.
 # The daemons are not our children: poll.
 stop_pids() {
     local pids="" pid i left
@@ -85,16 +100,21 @@ stop_pids() {
     [ -n "$pids" ] || return 0
     # shellcheck disable=SC2086
     kill -TERM $pids 2>/dev/null
-    for ((i = 0; i < 140; i++)); do
+    for ((i = 0; i < 100; i++)); do
         left=""
         for pid in $pids; do
             pid_alive "$pid" && left="$left $pid"
         done
         [ -n "$left" ] || return 0
-        if ((i == 100)); then
+        if ((i == 50)); then
             echo "mailservers: killing$left" >&2
-            # shellcheck disable=SC2086
-            kill -KILL $left 2>/dev/null
+            for pid in $left; do
+                if [ "$(ps -o pgid= -p "$pid" | tr -d ' ')" = "$pid" ]; then
+                    kill -KILL -- "-$pid" 2>/dev/null
+                else
+                    kill -KILL "$pid" 2>/dev/null
+                fi
+            done
         fi
         sleep 0.05
     done
@@ -447,9 +467,17 @@ cmd_start() {
             start_postfix || ok=0
         fi
         if [ "$ok" = 1 ]; then
-            local want="$POP3_PORT $POP3S_PORT" deadline=$((SECONDS + PORT_WAIT_SECONDS))
+            local want="$POP3S_PORT" deadline=$((SECONDS + PORT_WAIT_SECONDS))
             [ "$WITH_SMTP" = 1 ] && want="$want $SMTP_PORT $SUBMISSION_PORT $SMTPS_PORT"
-            for p in $want; do
+            until pop3_greets "$POP3_PORT"; do
+                if ((SECONDS >= deadline)); then
+                    echo "POP3 port $POP3_PORT gave no greeting within ${PORT_WAIT_SECONDS}s" >&2
+                    ok=0
+                    break
+                fi
+                sleep 0.02
+            done
+            [ "$ok" = 1 ] && for p in $want; do
                 until port_open "$p"; do
                     if ((SECONDS >= deadline)); then
                         echo "port $p did not open within ${PORT_WAIT_SECONDS}s" >&2
