@@ -83,6 +83,13 @@ pid_alive() {
     [ "${stat%% *}" != Z ]
 }
 
+process_group() {
+    local stat pgrp
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    read -r _ _ pgrp _ <<<"${stat##*) }"
+    echo "$pgrp"
+}
+
 read_pid() {
     [ -s "$1" ] && head -n1 "$1" | tr -dc '0-9'
 }
@@ -109,7 +116,7 @@ stop_pids() {
         if ((i == 50)); then
             echo "mailservers: killing$left" >&2
             for pid in $left; do
-                if [ "$(ps -o pgid= -p "$pid" | tr -d ' ')" = "$pid" ]; then
+                if [ "$(process_group "$pid")" = "$pid" ]; then
                     kill -KILL -- "-$pid" 2>/dev/null
                 else
                     kill -KILL "$pid" 2>/dev/null
