@@ -89,22 +89,17 @@ bool TestMailServers::start(bool withSmtp) {
         return false;
     }
     QStringList args{QStringLiteral("start"), dir_->path(), QStringLiteral("--owner-pid"),
-                     QString::number(QCoreApplication::applicationPid())};
+                     QString::number(QCoreApplication::applicationPid()), QStringLiteral("--remove-with-owner")};
     if (!withSmtp)
         args << QStringLiteral("--no-smtp");
     const ScriptResult result = runMailServersScript(args);
-    if (!result.ok) {
-        error_ = result.output;
+    running_ = result.ok && readEnv();
+    if (!running_) {
+        error_ = result.ok ? QStringLiteral("the script wrote no usable env file\n") + result.output : result.output;
+        error_ += logText();
         stop();
-        return false;
     }
-    running_ = true;
-    if (!readEnv()) {
-        error_ = QStringLiteral("the script wrote no usable env file\n") + result.output;
-        stop();
-        return false;
-    }
-    return true;
+    return running_;
 }
 
 bool TestMailServers::readEnv() {
@@ -136,13 +131,13 @@ bool TestMailServers::readEnv() {
 void TestMailServers::stop() {
     if (!dir_)
         return;
-    if (QFileInfo::exists(dir_->path() + QStringLiteral("/env")) || running_) {
-        const ScriptResult result = runMailServersScript({QStringLiteral("stop"), dir_->path()});
-        if (!result.ok)
-            std::fprintf(stderr, "TestMailServers: %s\n", qPrintable(result.output));
-    }
+    // Also after a failed or interrupted start: the script stops whatever has a PID file.
+    const ScriptResult result = runMailServersScript({QStringLiteral("stop"), dir_->path()});
+    if (!result.ok)
+        std::fprintf(stderr, "TestMailServers: %s\n", qPrintable(result.output));
     running_ = false;
     hasSmtp_ = false;
+    pop3Port_ = pop3sPort_ = smtpPort_ = submissionPort_ = smtpsPort_ = 0;
     dir_.reset();
 }
 
