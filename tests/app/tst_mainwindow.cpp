@@ -3,6 +3,7 @@
 #include "checkRules.h"
 #include "mainWindowFixture.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -637,6 +638,40 @@ private slots:
         QCOMPARE(made, 2);
         QCOMPARE(w.InTray, quint8(0));
         QVERIFY(!w.Timer1->isActive());
+    }
+
+    // The real settings window, plugged in by the build: opened once, and its closing hands the main
+    // window back restored, focused and checking.
+    void settingsWindowPlugsIn() {
+#if !__has_include("frmSetKR.h")
+        QSKIP("the settings window is not part of this build");
+#else
+        MainWindowFixture f;
+        f.mailbox(0, {});
+        frmMainKR& w = f.make();
+        w.LoadSettings();
+        w.show();
+        QTRY_COMPARE(f.listCalls(), 1);
+        auto otherWindows = [&w] {
+            QList<QWidget*> found;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top != &w && top->isVisible() && top->isWindow() && !qobject_cast<QDialog*>(top))
+                    found << top;
+            return found;
+        };
+        w.Command6_Click();
+        QVERIFY(w.isMinimized());
+        QCOMPARE(otherWindows().size(), 1);
+        QPointer<QWidget> settings = otherWindows().at(0);
+        QVERIFY(QTest::qWaitForWindowActive(settings));
+        w.Command6_Click();
+        QCOMPARE(otherWindows().size(), 1);
+        QVERIFY(settings->close());
+        QTRY_VERIFY(settings.isNull());
+        QVERIFY(!w.isMinimized());
+        QTRY_COMPARE(f.listCalls(), 2);
+        QCOMPARE(w.focusWidget(), w.Command1);
+#endif
     }
 
     void mainWindowLink() {
