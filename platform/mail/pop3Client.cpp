@@ -1,0 +1,518 @@
+#include "pop3Client.h"
+
+#include "charsets.h"
+
+#include <QFile>
+#include <QIODevice>
+#include <QMutex>
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+namespace korimo::pop3 {
+
+namespace {
+
+QString shortText(QByteArrayView bytes) {
+    QString text = sanitizeForLine(QString::fromUtf8(bytes)).trimmed();
+    if (text.size() > 200)
+        text = text.left(200) + QStringLiteral("…");
+    return text;
+}
+
+// The system store is read once per process; the extra file on each call (it is small).
+QList<QSslCertificate> caCertificates(const QString& extraCaFile) {
+    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    QList<QSslCertificate> all = system;
+    all += QSslCertificate::fromPath(extraCaFile, QSsl::Pem);
+    return all;
+}
+
+bool hasLineBreakOrNul(const QString& s) {
+    return s.contains(QChar(u'\r')) || s.contains(QChar(u'\n')) || s.contains(QChar(u'\0'));
+}
+
+} // namespace
+
+Client::Client(ClientOptions options) : opts_(std::move(options)), buffer_(opts_.maxLine) {}
+
+Client::~Client() {
+    closeSocket();
+}
+
+void Client::closeSocket() {
+    if (!socket_)
+        return;
+    socket_->abort();
+    socket_.reset();
+}
+
+void Client::fail(ErrorKind kind, const QString& detail) {
+    if (state_ == State::Failed)
+        return;
+    state_ = State::Failed;
+    error_ = kind;
+    detail_ = detail;
+}
+
+void Client::failOnReply(ErrorKind kind, const Reply& reply) {
+    // The connection still works: say goodbye without waiting for the answer.
+    send("QUIT");
+    flush();
+    fail(kind, shortText(reply.text));
+}
+
+bool Client::login(const ServerAddress& address, const QString& user, const QString& password) {
+    sessionDeadline_ = QDeadlineTimer(opts_.sessionTimeoutMs);
+    address_ = address;
+    if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password)) {
+        fail(ErrorKind::BadCredentialText);
+        return false;
+    }
+    user_ = user.toUtf8();
+    password_ = password.toUtf8();
+    if (!connectSocket(address))
+        return false;
+    state_ = State::Greeting;
+    while (state_ != State::Transaction && state_ != State::Failed) {
+        Reply reply;
+        if (!readReply(&reply))
+            break;
+        QList<QByteArray> body;
+        if ((state_ == State::Capa || state_ == State::CapaAfterTls) && reply.kind == Reply::Ok) {
+            if (!readBody([&body](const QByteArray& line) { body.append(line); }, 64 * 1024))
+                break;
+        }
+        advance(reply, body);
+    }
+    return state_ == State::Transaction;
+}
+
+bool Client::connectSocket(const ServerAddress& address) {
+    socket_ = std::make_unique<QSslSocket>();
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    if (!opts_.extraCaFile.isEmpty())
+        conf.setCaCertificates(caCertificates(opts_.extraCaFile));
+    conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    conf.setProtocol(QSsl::SecureProtocols);
+    socket_->setSslConfiguration(conf);
+    socket_->setPeerVerifyName(address.host);
+
+    const QDeadlineTimer deadline(opts_.connectTimeoutMs);
+    if (address.implicitTls)
+        socket_->connectToHostEncrypted(address.host, address.port);
+    else
+        socket_->connectToHost(address.host, address.port);
+    if (!socket_->waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
+        fail(ErrorKind::Unreachable, socket_->error() == QAbstractSocket::SocketTimeoutError ? QStringLiteral("timeout")
+                                                                                             : socket_->errorString());
+        return false;
+    }
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (address.implicitTls) {
+        if (!socket_->waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            const auto errors = socket_->sslHandshakeErrors();
+            if (!errors.isEmpty())
+                fail(ErrorKind::Certificate, errors.first().errorString());
+            else if (socket_->error() == QAbstractSocket::SocketTimeoutError)
+                fail(ErrorKind::Timeout);
+            else
+                fail(ErrorKind::Tls, socket_->errorString());
+            return false;
+        }
+        tls_ = true;
+    }
+    return true;
+}
+
+bool Client::startTls() {
+    // Bytes the server sent after its STLS answer would be plaintext injected before the handshake.
+    if (buffer_.buffered() > 0 || socket_->bytesAvailable() > 0) {
+        fail(ErrorKind::Protocol, QStringLiteral("data after STLS"));
+        return false;
+    }
+    socket_->startClientEncryption();
+    if (!socket_->waitForEncrypted(opts_.connectTimeoutMs)) {
+        const auto errors = socket_->sslHandshakeErrors();
+        if (!errors.isEmpty())
+            fail(ErrorKind::Certificate, errors.first().errorString());
+        else if (socket_->error() == QAbstractSocket::SocketTimeoutError)
+            fail(ErrorKind::Timeout);
+        else
+            fail(ErrorKind::Tls, socket_->errorString());
+        return false;
+    }
+    tls_ = true;
+    return true;
+}
+
+// The transition function of the login: state_ names the command whose reply this is.
+void Client::advance(const Reply& reply, const QList<QByteArray>& body) {
+    if (reply.kind == Reply::Invalid) {
+        fail(ErrorKind::Protocol, shortText(reply.text));
+        return;
+    }
+    switch (state_) {
+    case State::Greeting:
+        if (reply.kind != Reply::Ok)
+            return failOnReply(ErrorKind::ServerError, reply);
+        apopStamp_ = apopTimestamp(reply.text);
+        send("CAPA");
+        state_ = State::Capa;
+        break;
+    case State::Capa:
+    case State::CapaAfterTls: {
+        caps_ = reply.kind == Reply::Ok ? parseCapabilities(body) : Capabilities{};
+        if (!tls_ && caps_.stls) {
+            send("STLS");
+            state_ = State::Stls;
+        } else if (!tls_ && address_.tlsRequired) {
+            return failOnReply(ErrorKind::TlsNotOffered, Reply{});
+        } else {
+            chooseAuthentication();
+        }
+        break;
+    }
+    case State::Stls:
+        if (reply.kind != Reply::Ok)
+            return failOnReply(ErrorKind::TlsNotOffered, reply);
+        if (!startTls())
+            return;
+        // Capabilities learnt before TLS are forgotten (RFC 2595).
+        send("CAPA");
+        state_ = State::CapaAfterTls;
+        break;
+    case State::AuthPlain:
+        if (reply.kind == Reply::Continue) { // a server that wants the response on its own line
+            send(saslPlain(user_, password_), "****");
+            break;
+        }
+        [[fallthrough]];
+    case State::AuthLoginFinal:
+    case State::Apop:
+    case State::Pass:
+        if (reply.kind == Reply::Ok)
+            state_ = State::Transaction;
+        else
+            failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+        break;
+    case State::AuthLoginUser:
+        if (reply.kind != Reply::Continue)
+            return failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+        send(user_.toBase64(), "****");
+        state_ = State::AuthLoginPassword;
+        break;
+    case State::AuthLoginPassword:
+        if (reply.kind != Reply::Continue)
+            return failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+        send(password_.toBase64(), "****");
+        state_ = State::AuthLoginFinal;
+        break;
+    case State::User:
+        if (reply.kind != Reply::Ok)
+            return failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+        send("PASS " + password_, "PASS ****");
+        state_ = State::Pass;
+        break;
+    case State::Disconnected:
+    case State::Transaction:
+    case State::Closed:
+    case State::Failed:
+        break;
+    }
+    if (state_ != State::Failed && state_ != State::Transaction)
+        flush();
+}
+
+void Client::chooseAuthentication() {
+    // Without TLS, APOP keeps the password off the wire; with TLS, SASL PLAIN needs one round trip.
+    if (!tls_ && !apopStamp_.isEmpty()) {
+        send("APOP " + user_ + ' ' + apopDigest(apopStamp_, password_), "APOP ****");
+        state_ = State::Apop;
+    } else if (caps_.sasl.contains("PLAIN")) {
+        send("AUTH PLAIN " + saslPlain(user_, password_), "AUTH PLAIN ****");
+        state_ = State::AuthPlain;
+    } else if (caps_.sasl.contains("LOGIN")) {
+        send("AUTH LOGIN");
+        state_ = State::AuthLoginUser;
+    } else {
+        send("USER " + user_);
+        state_ = State::User;
+    }
+}
+
+void Client::send(QByteArrayView command, QByteArrayView traceText) {
+    if (!socket_)
+        return;
+    if (opts_.trace)
+        opts_.trace('>', traceText.isNull() ? command : traceText);
+    QByteArray line;
+    line.reserve(command.size() + 2);
+    line.append(command);
+    line.append("\r\n");
+    socket_->write(line);
+}
+
+bool Client::flush() {
+    if (!socket_)
+        return false;
+    socket_->flush();
+    return true;
+}
+
+bool Client::readLine(QByteArray* line) {
+    if (state_ == State::Failed || !socket_)
+        return false;
+    const QDeadlineTimer lineDeadline(opts_.readTimeoutMs);
+    for (;;) {
+        switch (buffer_.takeLine(line)) {
+        case LineBuffer::Line:
+            if (opts_.trace)
+                opts_.trace('<', *line);
+            return true;
+        case LineBuffer::TooLong:
+            fail(ErrorKind::Protocol, QStringLiteral("line too long"));
+            return false;
+        case LineBuffer::NeedMore:
+            break;
+        }
+        if (socket_->bytesAvailable() > 0) {
+            buffer_.append(socket_->read(1024 * 1024));
+            continue;
+        }
+        if (socket_->state() != QAbstractSocket::ConnectedState) {
+            fail(ErrorKind::Dropped);
+            return false;
+        }
+        const qint64 remaining = qMin(lineDeadline.remainingTime(), sessionDeadline_.remainingTime());
+        if (remaining <= 0) {
+            fail(ErrorKind::Timeout);
+            return false;
+        }
+        if (!socket_->waitForReadyRead(int(remaining)) && socket_->bytesAvailable() == 0) {
+            if (socket_->error() == QAbstractSocket::SocketTimeoutError &&
+                socket_->state() == QAbstractSocket::ConnectedState)
+                fail(ErrorKind::Timeout);
+            else
+                fail(ErrorKind::Dropped, socket_->errorString());
+            return false;
+        }
+    }
+}
+
+bool Client::readReply(Reply* reply) {
+    QByteArray line;
+    if (!readLine(&line))
+        return false;
+    *reply = parseReply(line);
+    if (reply->kind == Reply::Invalid) {
+        fail(ErrorKind::Protocol, shortText(line));
+        return false;
+    }
+    return true;
+}
+
+bool Client::readBody(const std::function<void(const QByteArray& line)>& sink, qint64 limit) {
+    buffer_.setMaxLine(opts_.maxBodyLine);
+    qint64 total = 0;
+    QByteArray line;
+    bool ok = true;
+    for (;;) {
+        if (!readLine(&line)) {
+            ok = false;
+            break;
+        }
+        if (unstuff(&line) == BodyLine::End)
+            break;
+        total += line.size() + 2;
+        if (total > limit) {
+            fail(ErrorKind::TooLarge);
+            ok = false;
+            break;
+        }
+        sink(line);
+    }
+    buffer_.setMaxLine(opts_.maxLine);
+    return ok;
+}
+
+bool Client::uidl(QList<QByteArray>* uids) {
+    uids->clear();
+    if (state_ != State::Transaction)
+        return false;
+    send("UIDL");
+    flush();
+    Reply reply;
+    if (!readReply(&reply))
+        return false;
+    if (reply.kind != Reply::Ok) {
+        error_ = ErrorKind::ServerError;
+        detail_ = shortText(reply.text);
+        return false;
+    }
+    bool wellFormed = true;
+    const bool read = readBody(
+        [&](const QByteArray& line) {
+            int n = 0;
+            QByteArray uid;
+            // Messages are listed in order from 1: anything else would shift every message number.
+            if (!wellFormed || !parseUidlLine(line, &n, &uid) || n != uids->size() + 1) {
+                wellFormed = false;
+                return;
+            }
+            uids->append(uid);
+        },
+        qMin<qint64>(opts_.maxMessageBytes, 64 * 1024 * 1024));
+    if (!read)
+        return false;
+    if (!wellFormed) {
+        uids->clear();
+        fail(ErrorKind::Protocol, QStringLiteral("UIDL"));
+        return false;
+    }
+    return true;
+}
+
+bool Client::stat(int* count) {
+    if (state_ != State::Transaction)
+        return false;
+    send("STAT");
+    flush();
+    Reply reply;
+    if (!readReply(&reply))
+        return false;
+    if (reply.kind != Reply::Ok) {
+        error_ = ErrorKind::ServerError;
+        detail_ = shortText(reply.text);
+        return false;
+    }
+    if (!parseStat(reply.text, count)) {
+        fail(ErrorKind::Protocol, shortText(reply.text));
+        return false;
+    }
+    return true;
+}
+
+bool Client::topHeaders(const QList<int>& numbers,
+                        const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders) {
+    if (state_ != State::Transaction)
+        return false;
+    const qsizetype window = caps_.pipelining ? qMax(1, opts_.pipelineWindow) : 1;
+    qsizetype sent = 0;
+    qsizetype received = 0;
+    while (received < numbers.size()) {
+        // Refill the window once half of it has been answered, in one write.
+        if (sent - received <= window / 2) {
+            while (sent < numbers.size() && sent - received < window)
+                send("TOP " + QByteArray::number(numbers[sent++]) + " 0");
+            flush();
+        }
+        Reply reply;
+        if (!readReply(&reply))
+            return false;
+        const int n = numbers[received++];
+        if (reply.kind != Reply::Ok) {
+            onHeaders(n, false, {});
+            continue;
+        }
+        QByteArray headers;
+        bool kept = true;
+        const bool read = readBody(
+            [&](const QByteArray& line) {
+                if (!kept)
+                    return;
+                if (headers.size() + line.size() + 2 > opts_.maxHeaderBytes) {
+                    kept = false;
+                    return;
+                }
+                headers.append(line);
+                headers.append("\r\n");
+            },
+            opts_.maxMessageBytes);
+        if (!read)
+            return false;
+        onHeaders(n, true, headers);
+    }
+    return true;
+}
+
+bool Client::retrieve(int number, QIODevice* out) {
+    if (state_ != State::Transaction)
+        return false;
+    send("RETR " + QByteArray::number(number));
+    flush();
+    Reply reply;
+    if (!readReply(&reply))
+        return false;
+    if (reply.kind != Reply::Ok) {
+        error_ = ErrorKind::ServerError;
+        detail_ = shortText(reply.text);
+        return false;
+    }
+    bool written = true;
+    const bool read = readBody(
+        [&](const QByteArray& line) {
+            if (written)
+                written = out->write(line) == line.size() && out->write("\r\n", 2) == 2;
+        },
+        opts_.maxMessageBytes);
+    return read && written;
+}
+
+bool Client::deleteAndQuit(int number) {
+    if (state_ != State::Transaction)
+        return false;
+    send("DELE " + QByteArray::number(number));
+    if (!caps_.pipelining) {
+        flush();
+        Reply reply;
+        if (!readReply(&reply))
+            return false;
+        if (reply.kind != Reply::Ok) {
+            error_ = ErrorKind::ServerError;
+            detail_ = shortText(reply.text);
+            quit();
+            return false;
+        }
+        return quit();
+    }
+    send("QUIT");
+    flush();
+    Reply dele;
+    if (!readReply(&dele))
+        return false;
+    Reply bye;
+    const bool quitAnswered = readReply(&bye);
+    if (dele.kind != Reply::Ok) {
+        error_ = ErrorKind::ServerError;
+        detail_ = shortText(dele.text);
+        return false;
+    }
+    if (!quitAnswered)
+        return false;
+    if (bye.kind != Reply::Ok) {
+        fail(ErrorKind::ServerError, shortText(bye.text));
+        return false;
+    }
+    state_ = State::Closed;
+    closeSocket();
+    return true;
+}
+
+bool Client::quit() {
+    if (state_ == State::Failed || !socket_)
+        return false;
+    send("QUIT");
+    flush();
+    Reply reply;
+    if (!readReply(&reply))
+        return false;
+    if (reply.kind != Reply::Ok) {
+        fail(ErrorKind::ServerError, shortText(reply.text));
+        return false;
+    }
+    state_ = State::Closed;
+    closeSocket();
+    return true;
+}
+
+} // namespace korimo::pop3

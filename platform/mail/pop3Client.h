@@ -1,0 +1,131 @@
+// A blocking POP3 client on QSslSocket. It uses only the waitFor* calls, so it works on any thread
+// without an event loop; one Client is one session: login(), some transaction commands, quit().
+//
+// The login is an explicit state machine: each state has sent one command and waits for its reply;
+// advance() is the one transition function that reads the reply and sends the next command.
+// After the login, commands go out one at a time, or in a window of several when the server
+// advertises PIPELINING.
+#pragma once
+
+#include "pop3Protocol.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QIODevice;
+class QSslSocket;
+
+namespace korimo::pop3 {
+
+struct ClientOptions {
+    int connectTimeoutMs = 15000;                 // TCP connect plus TLS handshake
+    int readTimeoutMs = 30000;                    // longest wait for any one line
+    int sessionTimeoutMs = 15 * 60 * 1000;        // the whole session, whatever the server trickles
+    QString extraCaFile;                          // PEM certificates trusted beside the system store
+    qsizetype maxLine = 64 * 1024;                // reply and listing lines
+    qsizetype maxBodyLine = 4 * 1024 * 1024;      // one line inside a message
+    qint64 maxHeaderBytes = 256 * 1024;           // kept of a TOP n 0 reply
+    qint64 maxMessageBytes = 256LL * 1024 * 1024; // RETR, and what a TOP reply may run to before we give up
+    int pipelineWindow = 256;                     // commands in flight when pipelining
+    // Sees every line sent ('>') and received ('<'); passwords are masked.
+    std::function<void(char direction, QByteArrayView line)> trace;
+};
+
+enum class ErrorKind {
+    None,
+    BadCredentialText, // CR, LF or NUL in the account or password
+    Unreachable,
+    TlsNotOffered,
+    Tls,
+    Certificate,
+    LoginRefused,
+    Timeout,
+    Dropped,
+    ServerError, // -ERR to a command
+    Protocol,    // a reply we cannot read, or one too long
+    TooLarge,
+};
+
+class Client {
+public:
+    enum class State {
+        Disconnected,
+        Greeting,
+        Capa,
+        Stls,
+        CapaAfterTls,
+        AuthPlain,
+        AuthLoginUser,
+        AuthLoginPassword,
+        AuthLoginFinal,
+        Apop,
+        User,
+        Pass,
+        Transaction,
+        Closed, // QUIT answered
+        Failed,
+    };
+
+    explicit Client(ClientOptions options);
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Connects and logs in; true in the Transaction state.
+    bool login(const ServerAddress& address, const QString& user, const QString& password);
+
+    State state() const { return state_; }
+    const Capabilities& capabilities() const { return caps_; }
+    bool tlsActive() const { return tls_; }
+    ErrorKind errorKind() const { return error_; }
+    // The server's text or the socket's explanation for the last failure, sanitised, at most 200 characters.
+    QString errorDetail() const { return detail_; }
+
+    // UIDL: uids[k] belongs to message k+1. false on -ERR (state stays Transaction) or a broken session.
+    bool uidl(QList<QByteArray>* uids);
+    bool stat(int* count);
+    // TOP n 0 for each number (pipelined when allowed); onHeaders gets the header bytes or ok=false on -ERR.
+    // false when the session broke.
+    bool topHeaders(const QList<int>& numbers,
+                    const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders);
+    // RETR n into out, byte-stuffing removed, lines ending in CR LF.
+    bool retrieve(int number, QIODevice* out);
+    // DELE n and QUIT, in one write when the server pipelines. true only when both were answered +OK:
+    // the deletion is committed then and only then.
+    bool deleteAndQuit(int number);
+    // QUIT; true when the server answered +OK.
+    bool quit();
+
+private:
+    bool connectSocket(const ServerAddress& address);
+    bool startTls();
+    void advance(const Reply& reply, const QList<QByteArray>& body);
+    void chooseAuthentication();
+    void send(QByteArrayView command, QByteArrayView traceText = {});
+    bool flush();
+    bool readLine(QByteArray* line);
+    bool readReply(Reply* reply);
+    // Multi-line body: lines are given to sink (false from sink stops keeping, reading goes on).
+    bool readBody(const std::function<void(const QByteArray& line)>& sink, qint64 limit);
+    void fail(ErrorKind kind, const QString& detail = {});
+    void failOnReply(ErrorKind kind, const Reply& reply);
+    void closeSocket();
+
+    ClientOptions opts_;
+    std::unique_ptr<QSslSocket> socket_;
+    LineBuffer buffer_;
+    QDeadlineTimer sessionDeadline_;
+    State state_ = State::Disconnected;
+    Capabilities caps_;
+    ServerAddress address_;
+    QByteArray user_, password_, apopStamp_;
+    bool tls_ = false;
+    ErrorKind error_ = ErrorKind::None;
+    QString detail_;
+};
+
+} // namespace korimo::pop3

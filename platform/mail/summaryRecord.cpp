@@ -1,0 +1,122 @@
+#include "summaryRecord.h"
+
+#include "charsets.h"
+
+namespace korimo {
+
+namespace {
+
+const QString kSubject = QStringLiteral("Subject:");
+const QString kFrom = QStringLiteral(" From:");
+const QString kDate = QStringLiteral(" Date: ");
+
+bool isBidiControl(char16_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// One line of display text. sanitizeForLine() does the work; the loop below only makes sure that no
+// control or bidi character can end up in a record whatever that function lets through.
+QString cleanValue(const QString& value) {
+    QString text = sanitizeForLine(value);
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : std::as_const(text)) {
+        const char16_t u = c.unicode();
+        if (isBidiControl(u))
+            continue;
+        out.append(u < 0x20 || (u >= 0x7f && u < 0xa0) ? QChar(u' ') : c);
+    }
+    out = out.trimmed();
+    if (out.size() > maxSummaryFieldLength) {
+        qsizetype cut = maxSummaryFieldLength;
+        if (out.at(cut).isLowSurrogate())
+            --cut;
+        out.truncate(cut);
+    }
+    return out;
+}
+
+void neutralise(QString* value, const QString& keyword) {
+    // "Date:" becomes "Date：" (full-width colon): the record's own separators stay the last ones.
+    const QString replacement = keyword.left(keyword.size() - 1) + QChar(u'\uFF1A');
+    value->replace(keyword, replacement);
+}
+
+} // namespace
+
+QString buildSummaryRecord(const QString& subject, const QString& from, const QString& date) {
+    QString s = cleanValue(subject);
+    QString f = cleanValue(from);
+    QString d = cleanValue(date);
+    neutralise(&f, QStringLiteral(" From:"));
+    neutralise(&d, QStringLiteral("Date:"));
+    return kSubject + s + kFrom + f + kDate + d;
+}
+
+SummaryFields splitSummaryRecord(const QString& record) {
+    SummaryFields fields;
+    qsizetype end = record.size();
+    const qsizetype r = record.lastIndexOf(kDate);
+    if (r >= 0) {
+        fields.date = record.mid(r + kDate.size());
+        end = r;
+    }
+    const qsizetype q = end >= kFrom.size() ? record.lastIndexOf(kFrom, end - kFrom.size()) : -1;
+    const qsizetype subjectStart = record.startsWith(kSubject) ? kSubject.size() : 0;
+    if (q >= subjectStart) {
+        fields.from = record.mid(q + kFrom.size(), end - q - kFrom.size());
+        end = q;
+    }
+    if (end > subjectStart)
+        fields.subject = record.mid(subjectStart, end - subjectStart);
+    return fields;
+}
+
+bool isWellFormedSummaryRecord(const QString& record) {
+    if (!record.startsWith(kSubject))
+        return false;
+    const SummaryFields f = splitSummaryRecord(record);
+    return buildSummaryRecord(f.subject, f.from, f.date) == record;
+}
+
+QByteArray headerValue(QByteArrayView headers, QByteArrayView name) {
+    QByteArray value;
+    bool inField = false;
+    qsizetype pos = 0;
+    while (pos < headers.size()) {
+        qsizetype lf = headers.indexOf('\n', pos);
+        if (lf < 0)
+            lf = headers.size();
+        QByteArrayView line = headers.sliced(pos, lf - pos);
+        pos = lf + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            break; // end of the header block
+        if (line.front() == ' ' || line.front() == '\t') {
+            if (inField)
+                value.append(line); // unfolding removes the line break only
+            continue;
+        }
+        if (inField)
+            break;
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        if (line.first(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
+            inField = true;
+            value = line.sliced(colon + 1).toByteArray();
+            if (value.isNull())
+                value = QByteArray("");
+        }
+    }
+    return inField ? value.trimmed() : QByteArray();
+}
+
+QString summaryFromHeaders(QByteArrayView headers) {
+    return buildSummaryRecord(decodeHeaderText(headerValue(headers, "Subject")),
+                              decodeHeaderText(headerValue(headers, "From")),
+                              decodeHeaderText(headerValue(headers, "Date")));
+}
+
+} // namespace korimo

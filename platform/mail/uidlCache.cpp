@@ -1,0 +1,94 @@
+#include "uidlCache.h"
+
+#include "summaryRecord.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+
+namespace korimo {
+
+namespace {
+
+const QByteArray kMagic = "KORIMO-POP3-UIDL-CACHE 1";
+constexpr qint64 kMaxFileSize = 64LL * 1024 * 1024;
+
+} // namespace
+
+UidlCache::UidlCache(const QString& folder, const QString& server, const QString& account) {
+    const QByteArray key = server.trimmed().toLower().toUtf8() + '\n' + account.toUtf8();
+    identity_ = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex();
+    if (!folder.isEmpty())
+        path_ = QDir(folder).filePath(QStringLiteral("pop3-") + QString::fromLatin1(identity_.left(32)) +
+                                      QStringLiteral(".uidlcache"));
+}
+
+QHash<QByteArray, QString> UidlCache::load() const {
+    QHash<QByteArray, QString> records;
+    if (path_.isEmpty())
+        return records;
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize)
+        return records;
+    const QByteArray data = file.readAll();
+    // The last line names the entries and the hash of everything before it.
+    if (!data.endsWith('\n'))
+        return records;
+    const qsizetype trailerStart = data.lastIndexOf('\n', data.size() - 2) + 1;
+    const QByteArray content = data.left(trailerStart);
+    const QList<QByteArray> trailer = data.mid(trailerStart).trimmed().split(' ');
+    const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+    if (trailer.size() != 3 || trailer[0] != "END" || trailer[2] != digest)
+        return records;
+    const QList<QByteArray> lines = content.split('\n');
+    // content ends in '\n', so the last element is empty.
+    if (lines.size() < 3 || lines[0] != kMagic || lines[1] != "ID " + identity_)
+        return records;
+    bool countOk = false;
+    const qsizetype count = trailer[1].toLongLong(&countOk);
+    if (!countOk || count != lines.size() - 3)
+        return records;
+    for (qsizetype i = 2; i < lines.size() - 1; ++i) {
+        const QByteArray& line = lines[i];
+        const qsizetype tab = line.indexOf('\t');
+        if (tab <= 0)
+            return {};
+        const QByteArray hexUid = line.left(tab);
+        const QByteArray uid = QByteArray::fromHex(hexUid);
+        const QString record = QString::fromUtf8(line.mid(tab + 1));
+        if (uid.isEmpty() || uid.toHex() != hexUid || !isWellFormedSummaryRecord(record))
+            return {};
+        records.insert(uid, record);
+    }
+    return records;
+}
+
+bool UidlCache::save(const QHash<QByteArray, QString>& records) const {
+    if (path_.isEmpty())
+        return false;
+    QList<QByteArray> uids = records.keys();
+    std::sort(uids.begin(), uids.end());
+    QByteArray content = kMagic + "\nID " + identity_ + '\n';
+    for (const QByteArray& uid : std::as_const(uids)) {
+        const QString& record = records[uid];
+        if (!isWellFormedSummaryRecord(record)) // never write what load() would refuse
+            continue;
+        content += uid.toHex() + '\t' + record.toUtf8() + '\n';
+    }
+    const qsizetype entries = content.count('\n') - 2;
+    content += "END " + QByteArray::number(entries) + ' ' +
+               QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() + '\n';
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (file.write(content) != content.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace korimo

@@ -1,0 +1,60 @@
+// A POP3 server for transcript tests: it accepts connections on a free loopback port and plays one
+// script per connection: lines it expects from the client (compared exactly), bytes it sends, a stall,
+// a dropped connection. Everything the client sent is recorded, also after the script has ended, so a
+// test can assert what was NOT sent. Plain POSIX sockets on a thread of its own.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+#include <atomic>
+#include <thread>
+
+namespace korimo::test {
+
+class ScriptedPop3Server {
+public:
+    struct Step {
+        enum Kind { Send, Expect, ExpectAlone, Stall, Close } kind;
+        QByteArray data;
+        int ms = 0;
+    };
+    using Script = QList<Step>;
+
+    static Step send(const QByteArray& bytes) { return {Step::Send, bytes}; }
+    static Step line(const QByteArray& text) { return {Step::Send, text + "\r\n"}; }
+    static Step expect(const QByteArray& text) { return {Step::Expect, text}; }
+    // The line, and nothing more from the client for a moment: it waits for the reply (no pipelining).
+    static Step expectAlone(const QByteArray& text) { return {Step::ExpectAlone, text}; }
+    static Step stall(int ms) { return {Step::Stall, {}, ms}; }
+    static Step close() { return {Step::Close, {}}; }
+
+    explicit ScriptedPop3Server(QList<Script> connections);
+    ~ScriptedPop3Server();
+
+    quint16 port() const { return port_; }
+    // Waits (at most timeoutMs) until every script has run and its client has gone.
+    bool waitFinished(int timeoutMs = 10000);
+    // Every line received, over all connections, in order.
+    QList<QByteArray> received() const;
+    // Mismatches and missing connections; empty when the client followed the scripts.
+    QStringList failures() const;
+
+private:
+    void run();
+    void serve(int fd, const Script& script);
+    bool readLine(int fd, QByteArray* buffer, QByteArray* line, int timeoutMs);
+
+    QList<Script> scripts_;
+    int listenFd_ = -1;
+    quint16 port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    mutable QMutex mutex_;
+    QList<QByteArray> received_;
+    QStringList failures_;
+};
+
+} // namespace korimo::test

@@ -1,0 +1,206 @@
+// The POP3 transport against a real Dovecot on loopback (started by the test suite): STLS, implicit TLS,
+// certificates, a refused login, Japanese headers, byte-stuffed lines, exact saved bytes, renumbering
+// after a deletion, the UIDL cache, all five mailboxes at once.
+#include "realMailTransport.h"
+#include "summaryRecord.h"
+#include "testMailServers.h"
+#include "uidlCache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace korimo;
+
+namespace {
+
+QByteArray crlf(QByteArray text) {
+    return text.replace("\n", "\r\n");
+}
+
+QByteArray simpleMessage(const QByteArray& subject, const QByteArray& body = "Hello.\n") {
+    return crlf("From: Sender <sender@korimo.test>\nTo: you@korimo.test\nSubject: " + subject +
+                "\nDate: Mon, 7 Dec 2026 10:00:00 +0900\nMessage-ID: <" + subject.toHex() + "@korimo.test>\n\n" + body);
+}
+
+// Mailbox 1's four messages, in delivery order.
+const QByteArray kIso2022jp = crlf("From: =?UTF-8?B?5bGx55SwIOWkqumDjg==?= <yamada@korimo.test>\n"
+                                   "To: you@korimo.test\n"
+                                   "Subject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkT0AkMyYbKEI=?=\n"
+                                   "Date: Mon, 7 Dec 2026 10:00:00 +0900\n"
+                                   "MIME-Version: 1.0\n"
+                                   "Content-Type: text/plain; charset=ISO-2022-JP\n\n"
+                                   "\x1b$B$3$s$K$A$O\x1b(B\n");
+const QByteArray kRawCp932 = crlf("From: sato@korimo.test\nSubject: \x83\x65\x83\x58\x83\x67\x87\x40\n"
+                                  "Date: Tue, 8 Dec 2026 09:00:00 +0900\n\nbody\n");
+const QByteArray kDots = simpleMessage("dots", ".leading dot\n..two dots\n.\nlast line\n");
+const QByteArray kMultipart = crlf("From: a@korimo.test\nSubject: multipart\nDate: Wed, 9 Dec 2026 08:00:00 +0900\n"
+                                   "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b1\"\n\n"
+                                   "--b1\nContent-Type: text/plain; charset=UTF-8\n\nsee attachment\n"
+                                   "--b1\nContent-Type: application/octet-stream; name=\"a.bin\"\n"
+                                   "Content-Transfer-Encoding: base64\n\nAAECAwQ=\n--b1--\n");
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList subjects(const MailResult& r) {
+    QStringList out;
+    for (const QString& rec : r.items())
+        out << splitSummaryRecord(rec).subject;
+    return out;
+}
+
+} // namespace
+
+class TestPop3Dovecot : public QObject {
+    Q_OBJECT
+    korimo::test::TestMailServers servers_;
+    TransportOptions trusted_;
+
+    QString stls() const { return QStringLiteral("127.0.0.1:%1").arg(servers_.pop3Port()); }
+    QString implicitTls() const { return QStringLiteral("pop3s://127.0.0.1:%1").arg(servers_.pop3sPort()); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(servers_.start(false), qPrintable(servers_.errorText()));
+        trusted_.connectTimeoutMs = 10000;
+        trusted_.readTimeoutMs = 10000;
+        trusted_.extraCaFile = servers_.caFile();
+        for (const QByteArray& m : {kIso2022jp, kRawCp932, kDots, kMultipart})
+            QVERIFY(servers_.deliver(1, m));
+        for (const char* s : {"A", "B", "C"})
+            QVERIFY(servers_.deliver(2, simpleMessage(s)));
+    }
+
+    void listsOverEveryKindOfTls_data() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("STLS required") << stls();
+        QTest::newRow("implicit TLS") << implicitTls();
+        QTest::newRow("pop3:// still uses the offered STLS")
+            << QStringLiteral("pop3://127.0.0.1:%1").arg(servers_.pop3Port());
+    }
+    void listsOverEveryKindOfTls() {
+        QFETCH(QString, server);
+        RealMailTransport t(trusted_);
+        const MailResult r = t.RcvMail2(server, servers_.user(1), servers_.password(1), "LIST", QString());
+        QVERIFY2(r.isArray(), qPrintable(r.text()));
+        QCOMPARE(subjects(r), QStringList({QStringLiteral("こんにちは世界"), QStringLiteral("テスト①"),
+                                           QStringLiteral("dots"), QStringLiteral("multipart")}));
+        const SummaryFields first = splitSummaryRecord(r.items()[0]);
+        QCOMPARE(first.from, QStringLiteral("山田 太郎 <yamada@korimo.test>"));
+        QCOMPARE(first.date, QStringLiteral("Mon, 7 Dec 2026 10:00:00 +0900"));
+        QCOMPARE(splitSummaryRecord(r.items()[1]).from, QStringLiteral("sato@korimo.test"));
+    }
+
+    void unknownCertificateIsRefused_data() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("STLS") << stls();
+        QTest::newRow("implicit TLS") << implicitTls();
+    }
+    void unknownCertificateIsRefused() {
+        QFETCH(QString, server);
+        TransportOptions systemStoreOnly = trusted_;
+        systemStoreOnly.extraCaFile.clear();
+        RealMailTransport t(systemStoreOnly);
+        const MailResult r = t.RcvMail2(server, servers_.user(1), servers_.password(1), "LIST", QString());
+        QVERIFY(!r.isArray());
+        QVERIFY2(r.text().contains(QStringLiteral("証明書")), qPrintable(r.text()));
+    }
+
+    void wrongPasswordIsReported() {
+        RealMailTransport t(trusted_);
+        const MailResult list = t.RcvMail2(stls(), servers_.user(1), "wrong", "LIST", QString());
+        QVERIFY(!list.isArray());
+        QVERIFY2(list.text().contains(QStringLiteral("PASSWORD")), qPrintable(list.text()));
+        const MailResult dele = t.RcvMail2(implicitTls(), servers_.user(1), "wrong", "DELE 1", QString());
+        QVERIFY2(dele.text().contains(QStringLiteral("PASSWORD")), qPrintable(dele.text()));
+        QCOMPARE(t.RcvMail2(stls(), servers_.user(1), servers_.password(1), "LIST", QString()).items().size(), 4);
+    }
+
+    void saveWritesTheBytesTheServerHolds() {
+        QTemporaryDir dir;
+        RealMailTransport t(trusted_);
+        QSet<QByteArray> stored;
+        for (const QString& path : servers_.maildirFiles(1))
+            stored.insert(readFile(path));
+        QCOMPARE(stored.size(), 4);
+        const QStringList listed =
+            subjects(t.RcvMail2(stls(), servers_.user(1), servers_.password(1), "LIST", QString()));
+        QSet<QString> paths;
+        for (int n = 1; n <= 4; ++n) {
+            const MailResult r = t.RcvMail(implicitTls(), servers_.user(1), servers_.password(1),
+                                           QStringLiteral("SAVE %1").arg(n), dir.path());
+            QVERIFY2(r.isArray(), qPrintable(r.text()));
+            const QByteArray bytes = readFile(r.items()[0]);
+            QVERIFY2(stored.contains(bytes), bytes.left(200).constData());
+            // Message n is the one LIST described as n.
+            QCOMPARE(splitSummaryRecord(summaryFromHeaders(bytes)).subject, listed[n - 1]);
+            paths.insert(r.items()[0]);
+        }
+        QCOMPARE(paths.size(), 4); // every save made a new file
+        QVERIFY(readFile(*paths.begin()).size() > 0);
+        const QByteArray dots = kDots;
+        bool sawDots = false;
+        for (const QString& p : paths)
+            sawDots |= readFile(p) == dots;
+        QVERIFY(sawDots); // the byte-stuffed lines came back unstuffed, exactly as delivered
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
+    }
+
+    void deletionRenumbersTheNextCall() {
+        RealMailTransport t(trusted_);
+        const int box = 2;
+        const QString user = servers_.user(box);
+        const QString pw = servers_.password(box);
+        QCOMPARE(subjects(t.RcvMail2(stls(), user, pw, "LIST", QString())), QStringList({"A", "B", "C"}));
+        const MailResult first = t.RcvMail2(stls(), user, pw, "DELE 1", QString());
+        QVERIFY2(first.text().contains(QStringLiteral("削除しました")), qPrintable(first.text()));
+        QCOMPARE(subjects(t.RcvMail2(stls(), user, pw, "LIST", QString())), QStringList({"B", "C"}));
+        QVERIFY(
+            t.RcvMail2(implicitTls(), user, pw, "DELE 2", QString()).text().contains(QStringLiteral("削除しました")));
+        QCOMPARE(subjects(t.RcvMail2(stls(), user, pw, "LIST", QString())), QStringList({"B"}));
+        QCOMPARE(servers_.maildirFiles(box).size(), 1);
+        const MailResult gone = t.RcvMail2(stls(), user, pw, "DELE 5", QString());
+        QVERIFY(!gone.text().contains(QStringLiteral("削除しました")));
+        QVERIFY(!gone.text().contains(QStringLiteral("PASSWORD")));
+    }
+
+    void cacheFollowsTheMailbox() {
+        QTemporaryDir data;
+        RealMailTransport t(trusted_);
+        const QString user = servers_.user(3);
+        const QString pw = servers_.password(3);
+        QVERIFY(servers_.deliver(3, simpleMessage("X")));
+        QCOMPARE(subjects(t.RcvMail2(stls(), user, pw, "LIST", data.path())), QStringList({"X"}));
+        const UidlCache cache(data.path(), stls(), user);
+        QCOMPARE(cache.load().size(), 1);
+        QVERIFY(servers_.deliver(3, simpleMessage("Y")));
+        QCOMPARE(subjects(t.RcvMail2(stls(), user, pw, "LIST", data.path())), QStringList({"X", "Y"}));
+        QVERIFY(t.RcvMail2(stls(), user, pw, "DELE 1", data.path()).text().contains(QStringLiteral("削除しました")));
+        QCOMPARE(subjects(t.RcvMail2(stls(), user, pw, "LIST", data.path())), QStringList({"Y"}));
+        QCOMPARE(cache.load().size(), 1);
+    }
+
+    void allFiveMailboxesAtOnce() {
+        QVERIFY(servers_.deliver(4, simpleMessage("three")));
+        QVERIFY(servers_.deliver(5, simpleMessage("four")));
+        RealMailTransport t(trusted_);
+        QList<Mailbox> boxes;
+        for (int n = 1; n <= 5; ++n)
+            boxes.append({n == 3 ? QString() : implicitTls(), servers_.user(n), servers_.password(n)});
+        const QList<MailResult> results = t.ListMailboxes(boxes, QString());
+        QCOMPARE(results.size(), 5);
+        QCOMPARE(results[0].items().size(), 4);
+        QVERIFY(results[1].isArray());
+        QVERIFY(!results[2].isArray()); // no server
+        QCOMPARE(subjects(results[3]), QStringList{"three"});
+        QCOMPARE(subjects(results[4]), QStringList{"four"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPop3Dovecot)
+#include "tst_pop3dovecot.moc"

@@ -1,0 +1,307 @@
+// korimo-mail: the mail transport from the command line, for testing an account and for scripts.
+//
+//   korimo-mail list     [mailbox options]          one line per message: number, subject, sender, date (TAB-separated)
+//   korimo-mail save N DIR [mailbox options]        fetches message N into a new file in DIR, prints its path
+//   korimo-mail delete N [mailbox options]          deletes message N
+//   korimo-mail check --ini FOLDER                  lists the five mailboxes of FOLDER/iniKR.ini at once, prints counts
+//   korimo-mail read ... / send ...                 the message commands (see korimo-mail read --help)
+#include "korimo-mail.h"
+
+#include "iniKeys.h"
+#include "modIniFile.h"
+#include "realMailTransport.h"
+#include "summaryRecord.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <cstdio>
+#include <functional>
+
+namespace korimo::tool {
+
+namespace {
+
+void out(const QString& text) {
+    std::fputs(text.toUtf8().constData(), stdout);
+}
+void err(const QString& text) {
+    std::fputs(text.toUtf8().constData(), stderr);
+}
+
+const char* const kUsage = R"(usage: korimo-mail COMMAND [ARGS] [OPTIONS]
+
+Commands:
+  list                  list the messages of one mailbox: number, subject, sender, date (TAB-separated)
+  save N DIR            fetch message N into a new file in DIR and print the file's path
+  delete N              delete message N (each call is its own session: numbers start at 1 again)
+  check                 list all five mailboxes of --ini at once and print each one's count
+  read ..., send ...    the message commands (korimo-mail read --help)
+
+The mailbox, either:
+  --ini FOLDER --slot N     slot N (1 to 5) of FOLDER/iniKR.ini; the cache folder is FOLDER/DATA
+or:
+  --server TEXT             host, host:port, pop3s://host[:port] or pop3://host[:port] (plaintext by choice)
+  --account NAME
+  --password-env VAR        read the password from environment variable VAR (default: KORIMO_PASSWORD)
+
+Other options:
+  --data FOLDER             keep the UIDL cache in FOLDER (default: none, or FOLDER/DATA with --ini)
+  --ca-file FILE            trust the PEM certificates in FILE beside the system store
+  --timeout MS              connect and read timeout in milliseconds (default 15000 / 30000)
+  --help                    this text
+
+Exit status: 0 done, 1 the server or the file system refused (the reason is on stderr), 2 usage error.
+)";
+
+struct Options {
+    QString server, account, password;
+    QString iniFolder;
+    int slot = 0; // 1..5
+    QString dataFolder;
+    bool dataGiven = false;
+    QString caFile;
+    int timeoutMs = 0;
+    QStringList positionals;
+    bool help = false;
+};
+
+// false (and a message on stderr) when the options are wrong.
+bool parseOptions(const QStringList& args, Options* o) {
+    QString passwordEnv = QStringLiteral("KORIMO_PASSWORD");
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString* target) {
+            if (i + 1 >= args.size()) {
+                err(QStringLiteral("korimo-mail: %1 needs a value\n").arg(a));
+                return false;
+            }
+            *target = args[++i];
+            return true;
+        };
+        QString v;
+        if (a == QStringLiteral("--help") || a == QStringLiteral("-h")) {
+            o->help = true;
+        } else if (a == QStringLiteral("--server")) {
+            if (!value(&o->server))
+                return false;
+        } else if (a == QStringLiteral("--account")) {
+            if (!value(&o->account))
+                return false;
+        } else if (a == QStringLiteral("--password-env")) {
+            if (!value(&passwordEnv))
+                return false;
+        } else if (a == QStringLiteral("--ini")) {
+            if (!value(&o->iniFolder))
+                return false;
+        } else if (a == QStringLiteral("--slot")) {
+            if (!value(&v))
+                return false;
+            bool ok = false;
+            o->slot = v.toInt(&ok);
+            if (!ok || o->slot < 1 || o->slot > 5) {
+                err(QStringLiteral("korimo-mail: --slot takes 1 to 5\n"));
+                return false;
+            }
+        } else if (a == QStringLiteral("--data")) {
+            if (!value(&o->dataFolder))
+                return false;
+            o->dataGiven = true;
+        } else if (a == QStringLiteral("--ca-file")) {
+            if (!value(&o->caFile))
+                return false;
+        } else if (a == QStringLiteral("--timeout")) {
+            if (!value(&v))
+                return false;
+            bool ok = false;
+            o->timeoutMs = v.toInt(&ok);
+            if (!ok || o->timeoutMs < 1) {
+                err(QStringLiteral("korimo-mail: --timeout takes a positive number of milliseconds\n"));
+                return false;
+            }
+        } else if (a.startsWith(QStringLiteral("--"))) {
+            err(QStringLiteral("korimo-mail: unknown option %1\n").arg(a));
+            return false;
+        } else {
+            o->positionals << a;
+        }
+    }
+    if (!o->iniFolder.isEmpty()) {
+        if (!o->server.isEmpty() || !o->account.isEmpty()) {
+            err(QStringLiteral("korimo-mail: give either --ini or --server/--account, not both\n"));
+            return false;
+        }
+        if (!o->dataGiven)
+            o->dataFolder = QDir(o->iniFolder).filePath(QStringLiteral("DATA"));
+        if (o->slot > 0) {
+            const IniFile ini(o->iniFolder);
+            o->server = readString(ini, keys::Servers, o->slot - 1);
+            o->account = readString(ini, keys::Accounts, o->slot - 1);
+            o->password = readString(ini, keys::Passwords, o->slot - 1);
+        }
+    } else {
+        o->password = qEnvironmentVariable(passwordEnv.toLocal8Bit().constData());
+    }
+    return true;
+}
+
+TransportOptions transportOptions(const Options& o) {
+    TransportOptions t;
+    t.extraCaFile = o.caFile;
+    if (o.timeoutMs > 0) {
+        t.connectTimeoutMs = o.timeoutMs;
+        t.readTimeoutMs = o.timeoutMs;
+    }
+    return t;
+}
+
+bool needMailbox(const Options& o) {
+    if (o.server.isEmpty()) {
+        err(o.iniFolder.isEmpty() ? QStringLiteral("korimo-mail: give --server and --account, or --ini and --slot\n")
+                                  : QStringLiteral("korimo-mail: slot %1 of the settings has no server\n").arg(o.slot));
+        return false;
+    }
+    return true;
+}
+
+// A positive message number in decimal, as the transport takes it.
+bool messageNumber(const QString& text, QString* number) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < 1) {
+        err(QStringLiteral("korimo-mail: %1 is not a message number\n").arg(text));
+        return false;
+    }
+    *number = QString::number(n);
+    return true;
+}
+
+int failed(const MailResult& r) {
+    err(r.text() + QStringLiteral("\n"));
+    return ExitFailed;
+}
+
+int runList(const Options& o) {
+    if (!o.positionals.isEmpty()) {
+        err(QStringLiteral("korimo-mail: list takes no arguments\n"));
+        return ExitUsage;
+    }
+    if (!needMailbox(o))
+        return ExitUsage;
+    RealMailTransport t(transportOptions(o));
+    const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("LIST"), o.dataFolder);
+    if (!r.isArray())
+        return failed(r);
+    for (qsizetype i = 0; i < r.items().size(); ++i) {
+        const SummaryFields f = splitSummaryRecord(r.items()[i]);
+        out(QString::number(i + 1) + u'\t' + f.subject + u'\t' + f.from + u'\t' + f.date + u'\n');
+    }
+    return ExitOk;
+}
+
+int runSave(const Options& o) {
+    QString n;
+    if (o.positionals.size() != 2) {
+        err(QStringLiteral("korimo-mail: save takes a message number and a folder\n"));
+        return ExitUsage;
+    }
+    if (!messageNumber(o.positionals[0], &n) || !needMailbox(o))
+        return ExitUsage;
+    RealMailTransport t(transportOptions(o));
+    const MailResult r = t.RcvMail(o.server, o.account, o.password, QStringLiteral("SAVE ") + n, o.positionals[1]);
+    if (!r.isArray())
+        return failed(r);
+    out(r.items().value(0) + u'\n');
+    return ExitOk;
+}
+
+int runDelete(const Options& o) {
+    QString n;
+    if (o.positionals.size() != 1) {
+        err(QStringLiteral("korimo-mail: delete takes a message number\n"));
+        return ExitUsage;
+    }
+    if (!messageNumber(o.positionals[0], &n) || !needMailbox(o))
+        return ExitUsage;
+    RealMailTransport t(transportOptions(o));
+    const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("DELE ") + n, o.dataFolder);
+    // Only the transport knows whether the deletion was committed; its text says so either way.
+    if (!r.text().contains(QStringLiteral("を削除しました")))
+        return failed(r);
+    out(r.text() + u'\n');
+    return ExitOk;
+}
+
+int runCheck(const Options& o) {
+    if (o.iniFolder.isEmpty() || o.slot != 0 || !o.positionals.isEmpty()) {
+        err(QStringLiteral("korimo-mail: check takes --ini FOLDER and nothing else\n"));
+        return ExitUsage;
+    }
+    const IniFile ini(o.iniFolder);
+    QList<Mailbox> boxes;
+    for (int i = 0; i < 5; ++i)
+        boxes.append({readString(ini, keys::Servers, i), readString(ini, keys::Accounts, i),
+                      readString(ini, keys::Passwords, i)});
+    RealMailTransport t(transportOptions(o));
+    QElapsedTimer timer;
+    timer.start();
+    const QList<MailResult> results = t.ListMailboxes(boxes, o.dataFolder);
+    const qint64 ms = timer.elapsed();
+    int status = ExitOk;
+    for (int i = 0; i < 5; ++i) {
+        if (boxes[i].server.isEmpty())
+            continue;
+        if (results[i].isArray()) {
+            out(QStringLiteral("%1\t%2\n").arg(i + 1).arg(results[i].items().size()));
+        } else {
+            out(QStringLiteral("%1\t%2\n").arg(i + 1).arg(results[i].text()));
+            status = ExitFailed;
+        }
+    }
+    err(QStringLiteral("%1 ms\n").arg(ms));
+    return status;
+}
+
+} // namespace
+
+} // namespace korimo::tool
+
+int main(int argc, char** argv) {
+    using namespace korimo::tool;
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return ExitUsage;
+    }
+    const QString command = args.takeFirst();
+    if (command == QStringLiteral("--help") || command == QStringLiteral("-h") || command == QStringLiteral("help")) {
+        std::fputs(kUsage, stdout);
+        return ExitOk;
+    }
+    if (command == QStringLiteral("read"))
+        return runReadCommand(args);
+    if (command == QStringLiteral("send"))
+        return runSendCommand(args);
+    const QList<std::pair<QString, std::function<int(const Options&)>>> commands{
+        {QStringLiteral("list"), runList},
+        {QStringLiteral("save"), runSave},
+        {QStringLiteral("delete"), runDelete},
+        {QStringLiteral("check"), runCheck},
+    };
+    for (const auto& [name, run] : commands) {
+        if (name != command)
+            continue;
+        Options o;
+        if (!parseOptions(args, &o))
+            return ExitUsage;
+        if (o.help) {
+            std::fputs(kUsage, stdout);
+            return ExitOk;
+        }
+        return run(o);
+    }
+    err(QStringLiteral("korimo-mail: unknown command %1 (see korimo-mail --help)\n").arg(command));
+    return ExitUsage;
+}
