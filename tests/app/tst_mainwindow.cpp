@@ -4,6 +4,7 @@
 #include "mainWindowFixture.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -672,6 +673,52 @@ private slots:
         QTRY_COMPARE(f.listCalls(), 2);
         QCOMPARE(w.focusWidget(), w.Command1);
 #endif
+    }
+
+    // The real player with no audio device: every request returns at once and nothing breaks.
+    void realSoundIsSilentWithoutAudio() {
+        QTemporaryDir dir;
+        const QString wav = dir.filePath("chime.wav");
+        QFile f(wav);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const quint32 samples = 800; // 0.1 s of 8 kHz, 8-bit mono silence
+        auto le32 = [&f](quint32 v) {
+            f.write(reinterpret_cast<const char*>(&v), 4);
+        };
+        auto le16 = [&f](quint16 v) {
+            f.write(reinterpret_cast<const char*>(&v), 2);
+        };
+        f.write("RIFF");
+        le32(36 + samples);
+        f.write("WAVEfmt ");
+        le32(16);
+        le16(1);
+        le16(1);
+        le32(8000);
+        le32(8000);
+        le16(1);
+        le16(8);
+        f.write("data");
+        le32(samples);
+        f.write(QByteArray(samples, char(0x80)));
+        f.close();
+        const QString garbage = dir.filePath("broken.wav");
+        QFile g(garbage);
+        QVERIFY(g.open(QIODevice::WriteOnly));
+        g.write("not a sound at all");
+        g.close();
+
+        NotificationSound sound;
+        QElapsedTimer timer;
+        timer.start();
+        sound.beep();
+        sound.playWav(wav);
+        sound.playWav(wav); // again, while the first may still play
+        sound.playWav(garbage);
+        sound.playWav(dir.filePath("missing.wav"));
+        sound.playWav(QString());
+        QVERIFY2(timer.elapsed() < 2000, "playing must not wait for the sound");
+        QTest::qWait(100);
     }
 
     void mainWindowLink() {
