@@ -486,6 +486,29 @@ private slots:
         QCOMPARE(gated.lists.load(), 2);
     }
 
+    // A close asked for while a check runs is carried out, with the usual saving, once it is over.
+    void closeDuringACheckWaitsForIt() {
+        MainWindowFixture f;
+        f.mailbox(0, {msg("a"), msg("b")});
+        GatedTransport gated;
+        gated.setBox(QStringLiteral("pop1.test"), f.transport.box(QStringLiteral("pop1.test")));
+        frmMainKR w(f.folder(), gated, f.dialogs);
+        w.setTickInterval(kNoTick);
+        w.LoadSettings();
+        w.show();
+        bool refused = false;
+        QTimer::singleShot(0, &w, [&] {
+            QVERIFY(gated.entered.tryAcquire(1, 5000));
+            refused = !w.close() && w.isVisible();
+            gated.release.release();
+        });
+        w.Command2_Click();
+        QVERIFY(refused);
+        QCOMPARE(w.LastCount, qint16(2));
+        QTRY_VERIFY(!w.isVisible());
+        QCOMPARE(f.ini().ReadIniString(u"Past", u"mnum", {}), QStringLiteral("2"));
+    }
+
     void noTrayHostMinimisesAndUsesALaterTray() {
         MainWindowFixture f;
         f.mailbox(0, {});
