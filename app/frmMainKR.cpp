@@ -235,7 +235,19 @@ void frmMainKR::closeEvent(QCloseEvent* event) {
 
 void frmMainKR::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    justShown_ = true;
+    // Showing the window (by the program, not restoring it from the task bar) activates it. Handled
+    // after the code that showed it has finished, and without waiting for the desktop to give the
+    // window the focus, which a bare X server or a focus-stealing guard may never do.
+    if (!event->spontaneous() && !isMinimized())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!isVisible() || isMinimized())
+                    return;
+                otherFormHadFocus_ = false;
+                Form_Activate();
+            },
+            Qt::QueuedConnection);
 }
 
 void frmMainKR::changeEvent(QEvent* event) {
@@ -248,22 +260,22 @@ void frmMainKR::changeEvent(QEvent* event) {
 }
 
 void frmMainKR::focusWindowChanged(QWindow* now) {
-    QWindow* const previous = lastFocusWindow_;
-    lastFocusWindow_ = now;
-    if (!now || now != windowHandle())
+    // The focus going nowhere (another application, or a window closing) changes nothing here.
+    if (!now)
         return;
-    // Activation counts when the window was just shown or the focus came from another window of the
-    // program; not when it came from another application (no previous focus window) or from a message
-    // box or file dialog of ours.
-    bool fromOurWindow = false;
-    if (previous && previous != now) {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->windowHandle() == previous)
-                fromOurWindow = !qobject_cast<QDialog*>(w);
+    QWidget* form = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowHandle() == now)
+            form = w;
+    // Message boxes, file dialogs and popup menus are not windows of their own for this purpose.
+    if (!form || qobject_cast<QDialog*>(form) || form->windowType() == Qt::Popup || form->windowType() == Qt::ToolTip)
+        return;
+    if (form != this) {
+        otherFormHadFocus_ = true;
+        return;
     }
-    const bool counts = justShown_ || fromOurWindow;
-    justShown_ = false;
-    if (counts)
+    // The focus came back from another window of the program: an activation.
+    if (std::exchange(otherFormHadFocus_, false))
         Form_Activate();
 }
 
@@ -295,6 +307,8 @@ void frmMainKR::CheckMailboxes() {
     if (checking_)
         return; // never two checks at once
     checking_ = true;
+    // Disabling the controls takes the focus from them; it goes back where it was afterwards.
+    const QPointer<QWidget> hadFocus = focusWidget();
     Label2->setText(checkingStatusText());
     DisableControls();
 
@@ -330,6 +344,8 @@ void frmMainKR::CheckMailboxes() {
     Label2->setText(checkStatusText(tally.total));
     Label2->setToolTip(failureToolTip(failures_));
     EnableControls();
+    if (hadFocus && hadFocus->isEnabled() && !focusWidget())
+        hadFocus->setFocus();
 
     const qint16 counted = tally.counted();
     if (decideAfterCheck(counted, LastCount, InTray == 1) == CheckDecision::Announce)
@@ -409,7 +425,7 @@ void frmMainKR::Command1_Click() {
     }
     showingByCode_ = false;
     InTray = 1;
-    Timer1->start(1000);
+    Timer1->start(tickMs_);
     CheckMailboxes();
 }
 
@@ -433,7 +449,7 @@ void frmMainKR::announce() {
     showNormal();
     raise();
     showingByCode_ = false;
-    Timer2->start(1000);
+    Timer2->start(tickMs_);
     loadIcon(NoticeIconPath);
     RemoveTrayIcon();
 }

@@ -46,6 +46,8 @@ public:
     void setWindowMakers(WindowMakers makers) { makers_ = std::move(makers); }
     // What ends the program at once from the tray (by default: leave the event loop, nothing saved).
     void setQuitAtOnce(std::function<void()> quit) { quitAtOnce_ = std::move(quit); }
+    // The clock: the timers' tick in milliseconds (1000). Tests stretch it and tick by hand.
+    void setTickInterval(int ms) { tickMs_ = ms; }
 
     // The start-up sequence (after the single-instance test, which main() makes before any window
     // exists): button caption, folders, settings, then tray mode when a mailbox is configured, else the
@@ -141,16 +143,16 @@ private:
     WindowMakers makers_;
     std::function<void()> quitAtOnce_;
     QPointer<QWidget> sendWindow_, receiveWindow_, settingsWindow_;
+    int tickMs_ = 1000;
     QString iconPath_;
     QIcon trayPicture_; // the window's picture and the tip when tray mode was last entered
     QString trayTip_;
     QList<QPair<int, QString>> failures_; // mailboxes whose last check failed, with the transport's text
     bool closingByCode_ = false;
     bool checking_ = false;
-    bool trayFallback_ = false;  // in tray mode, minimised because no notification area exists
-    bool showingByCode_ = false; // the program itself is changing the window's state
-    bool justShown_ = false;     // shown, its activation not yet seen
-    QPointer<QWindow> lastFocusWindow_;
+    bool trayFallback_ = false;      // in tray mode, minimised because no notification area exists
+    bool showingByCode_ = false;     // the program itself is changing the window's state
+    bool otherFormHadFocus_ = false; // another window of the program had the focus after this one
     // What arrived while a check ran and is handled after it.
     bool tick1Pending_ = false, tick2Pending_ = false, leftPending_ = false, rightPending_ = false,
          closePending_ = false;
