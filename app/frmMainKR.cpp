@@ -307,6 +307,8 @@ void frmMainKR::CheckMailboxes() {
     if (checking_)
         return; // never two checks at once
     checking_ = true;
+    // Disabling the controls takes the focus from them; it goes back where it was afterwards.
+    const QPointer<QWidget> hadFocus = focusWidget();
     Label2->setText(checkingStatusText());
     DisableControls();
 
@@ -342,6 +344,8 @@ void frmMainKR::CheckMailboxes() {
     Label2->setText(checkStatusText(tally.total));
     Label2->setToolTip(failureToolTip(failures_));
     EnableControls();
+    if (hadFocus && hadFocus->isEnabled() && !focusWidget())
+        hadFocus->setFocus();
 
     const qint16 counted = tally.counted();
     if (decideAfterCheck(counted, LastCount, InTray == 1) == CheckDecision::Announce)

@@ -1,7 +1,6 @@
 #include "dialogs.h"
 #include "frmMainKR.h"
 #include "iniKeys.h"
-#include "modIniFile.h"
 #include "realMailTransport.h"
 #include "singleInstance.h"
 
@@ -9,15 +8,15 @@
 
 namespace {
 
-// The five mailboxes of the settings: SMTP AUTH takes its credentials from the one whose account is
-// the sender's address.
+// The mailboxes as the settings hold them at start-up: SMTP AUTH takes its credentials from the one
+// whose account matches the sender.
 QList<korimo::Mailbox> configuredMailboxes(const QString& programFolder) {
     const korimo::IniFile ini(programFolder);
     QList<korimo::Mailbox> boxes;
-    for (int i = 0; i < 5; ++i)
-        boxes.append(korimo::Mailbox{korimo::readString(ini, korimo::keys::Servers, i),
-                                     korimo::readString(ini, korimo::keys::Accounts, i),
-                                     korimo::readString(ini, korimo::keys::Passwords, i)});
+    for (int i = 0; i < korimo::keys::Servers.count; ++i)
+        boxes.append({korimo::readString(ini, korimo::keys::Servers, i),
+                      korimo::readString(ini, korimo::keys::Accounts, i),
+                      korimo::readString(ini, korimo::keys::Passwords, i)});
     return boxes;
 }
 

@@ -157,6 +157,17 @@ QStringList frmReceiveKR::rowTexts() const {
     return texts;
 }
 
+QStringList frmReceiveKR::rowKeys() const {
+    QStringList keys;
+    const int n = ListView1->topLevelItemCount();
+    keys.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        keys << item->text(0) + u'\n' + item->data(0, Qt::UserRole).toString();
+    }
+    return keys;
+}
+
 int frmReceiveKR::selectedRow() const {
     const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
     return selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.first());
@@ -234,6 +245,7 @@ void frmReceiveKR::ListMessages() {
 void frmReceiveKR::AddMessageRow(const QString& summary, int mailbox) {
     const SummaryCells cells = cutSummary(summary);
     auto* item = new QTreeWidgetItem({QString::number(mailbox + 1), cells.subject, cells.sender, cells.date});
+    item->setData(0, Qt::UserRole, summary); // to recognise the message again before deleting it
     ListView1->addTopLevelItem(item);
 }
 
@@ -322,19 +334,38 @@ void frmReceiveKR::Command1_Click() {
 
     Command1->setEnabled(false);
     Command2->setEnabled(false);
-    const QString subject = ListView1->topLevelItem(row)->text(1);
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    const QString subject = item->text(1);
+    const QString summary = item->data(0, Qt::UserRole).toString();
     if (dialogs_.question(this, deleteQuestion(subject))) {
         const int m = ref->mailbox;
-        const QString command = deleteCommand(ref->number);
+        const QString server = Servers.value(m), account = Accounts.value(m), password = Passwords.value(m);
         const QString folder = dataFolderPath();
-        LastResult = busyCall([&] {
-            return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), command, folder);
-        });
-        if (isRefusal(LastResult)) {
+        // The number must still name the message the user chose.
+        LastResult =
+            busyCall([&] { return transport_.RcvMail2(server, account, password, QStringLiteral("LIST"), folder); });
+        switch (stillListed(LastResult, ref->number, summary)) {
+        case StillListed::Refused:
             dialogs_.message(this, refusedText());
-        } else {
-            MailboxChanged = 1;
+            break;
+        case StillListed::Failed:
+            dialogs_.message(this, fetchFailureText(LastResult));
+            break;
+        case StillListed::Changed:
+            dialogs_.message(this, mailboxChangedText());
             ClearAndRelist();
+            break;
+        case StillListed::Same: {
+            const QString command = deleteCommand(ref->number);
+            LastResult = busyCall([&] { return transport_.RcvMail2(server, account, password, command, folder); });
+            if (isRefusal(LastResult)) {
+                dialogs_.message(this, refusedText());
+            } else {
+                MailboxChanged = 1;
+                ClearAndRelist();
+            }
+            break;
+        }
         }
     }
     Command1->setEnabled(true);
@@ -353,14 +384,18 @@ void frmReceiveKR::Command3_Click() {
         Command3->setEnabled(false);
         ListView1->setEnabled(false);
         const QString folder = dataFolderPath();
+        // What the user saw when agreeing; mail arriving meanwhile is listed after it and kept.
+        QStringList pending = rowKeys();
         while (ListView1->topLevelItemCount() > 0) {
-            const int before = ListView1->topLevelItemCount();
-            const int m = ListView1->topLevelItem(0)->text(0).toInt() - 1;
-            if (m < 0 || m > 4)
+            const QStringList keys = rowKeys();
+            const int row = firstPending(keys, pending);
+            const std::optional<MessageRef> ref = messageRef(rowTexts(), row);
+            if (!ref)
                 break;
+            const int m = ref->mailbox;
+            const QString command = deleteCommand(ref->number); // "DELE 1" unless new mail came first
             const MailResult deleted = busyCall([&] {
-                return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), deleteCommand(1),
-                                           folder);
+                return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), command, folder);
             });
             LastResult = deleted;
             if (isRefusal(deleted)) {
@@ -368,12 +403,13 @@ void frmReceiveKR::Command3_Click() {
                 break;
             }
             MailboxChanged = 1;
+            pending.removeOne(keys.at(row));
             ListMessages();
             // The listing enabled these again; they stay off until the loop ends.
             Command1->setEnabled(false);
             Command2->setEnabled(false);
-            // A deletion that did not shorten the list would be asked for again and again.
-            if (ListView1->topLevelItemCount() >= before) {
+            // A deletion that left its message listed would be asked for again and again.
+            if (rowKeys().count(keys.at(row)) >= keys.count(keys.at(row))) {
                 dialogs_.message(this, deleteAllStuckText(m, deleted));
                 break;
             }

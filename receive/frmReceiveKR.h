@@ -85,6 +85,7 @@ private:
     void Form_Unload();
     void applyLayout();
     QStringList rowTexts() const;
+    QStringList rowKeys() const;
     int selectedRow() const;
     QString dataFolderPath() const;
     QString attachedFilesFolder() const;

@@ -67,6 +67,26 @@ QString fetchFailureText(const MailResult& result) {
     return QStringLiteral("エラー") + reason;
 }
 
+StillListed stillListed(const MailResult& listing, int number, const QString& summary) {
+    if (!listing.isArray())
+        return isRefusal(listing) ? StillListed::Refused : StillListed::Failed;
+    if (number < 1 || number > listing.items().size() || listing.items().at(number - 1) != summary)
+        return StillListed::Changed;
+    return StillListed::Same;
+}
+
+QString mailboxChangedText() {
+    return QStringLiteral(
+        "メールボックスの内容が一覧を取得した後に変わったため、削除しませんでした。一覧を更新します。");
+}
+
+int firstPending(const QStringList& rowKeys, const QStringList& pending) {
+    for (int i = 0; i < rowKeys.size(); ++i)
+        if (pending.contains(rowKeys.at(i)))
+            return i;
+    return -1;
+}
+
 QString deleteQuestion(const QString& subject) {
     return QStringLiteral("「") + subject + QStringLiteral("」\r\n　をメールボックスから削除します");
 }
@@ -81,7 +101,7 @@ QString refusedText() {
 
 QString deleteAllStuckText(int mailbox, const MailResult& result) {
     QString text = QStringLiteral("メールボックス") + QString::number(mailbox + 1) +
-                   QStringLiteral("のメールを削除しても一覧が減らないため、すべての削除を中止しました。");
+                   QStringLiteral("のメールを削除しても一覧から消えないため、すべての削除を中止しました。");
     const QString reply = result.isArray() ? QString() : result.text();
     if (!reply.isEmpty())
         text += QStringLiteral("\r\n") + reply;

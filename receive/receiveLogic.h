@@ -55,10 +55,22 @@ QString attachmentMessage(Attachments a);
 // What the body box shows when a message could not be fetched.
 QString fetchFailureText(const MailResult& result);
 
+// Message numbers are positions: when another program deleted or added mail since the list was
+// fetched, "DELE n" would hit a different message. Before a single deletion the mailbox is listed
+// again and record n must still be the row's record.
+enum class StillListed { Same, Changed, Refused, Failed };
+StillListed stillListed(const MailResult& listing, int number, const QString& summary);
+QString mailboxChangedText();
+
+// "全削" deletes the messages listed when the user agreed, not mail that arrives meanwhile: keys are
+// one text per row (mailbox and record), pending the keys not yet deleted. The first row still
+// pending, or -1 when none is left.
+int firstPending(const QStringList& rowKeys, const QStringList& pending);
+
 QString deleteQuestion(const QString& subject); // "「subject」" CR LF "　をメールボックスから削除します"
 QString deleteAllQuestion();
 QString refusedText();
-// Told when "全削" stops because a deletion did not shorten the list.
+// Told when "全削" stops because a deletion left its message in the list.
 QString deleteAllStuckText(int mailbox, const MailResult& result);
 
 // The main window's status line after the receive window closes.

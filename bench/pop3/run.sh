@@ -4,7 +4,9 @@
 # the first check, the steady-state check and the re-scanning baseline, medians of RUNS runs
 # (BASE_RUNS for the slow baseline).
 #
-#   bench/pop3/run.sh [BUILD_DIR]        (environment: SIZES="100 1000" RTTS="0 25" RUNS=5 BASE_RUNS=3)
+#   bench/pop3/run.sh [BUILD_DIR]
+#
+# Environment: SIZES="100 1000" RTTS="0 25" RUNS=5 BASE_RUNS=3 MODES="first steady baseline"
 #
 # Needs bench_pop3 built (ninja -C BUILD_DIR bench_pop3) and tests/servers/mailservers.sh.
 set -euo pipefail
@@ -14,6 +16,7 @@ SIZES=${SIZES:-"100 1000"}
 RTTS=${RTTS:-"0 25"}
 RUNS=${RUNS:-5}
 BASE_RUNS=${BASE_RUNS:-3}
+MODES=${MODES:-"first steady baseline"}
 BENCH=$BUILD/bench/pop3/bench_pop3
 [ -x "$BENCH" ] || { echo "build bench_pop3 first" >&2; exit 2; }
 
@@ -75,9 +78,11 @@ for size in $SIZES; do
         for _ in $(seq 50); do grep -q ready "$WORK/proxy.out" 2>/dev/null && break; sleep 0.1; done
         server="pop3s://127.0.0.1:$port"
         echo "## 5 x $size messages, RTT $rtt ms"
-        "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode first --runs "$RUNS" | tail -1
-        "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode steady --runs "$RUNS" | tail -1
-        "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode baseline --runs "$BASE_RUNS" | tail -1
+        for mode in $MODES; do
+            runs=$RUNS
+            [ "$mode" = baseline ] && runs=$BASE_RUNS
+            "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$runs" | tail -1
+        done
         kill "$PROXY_PID"; wait "$PROXY_PID" 2>/dev/null || true; PROXY_PID=
     done
 done

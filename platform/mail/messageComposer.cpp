@@ -225,7 +225,7 @@ ComposedMessage composeMessage(const OutgoingMessage& m) {
             result.error = QStringLiteral("添付ファイルが大きすぎます");
             return result;
         }
-        attachmentData = file.read(kMaxAttachmentBytes + 1);
+        attachmentData = file.read(std::min<qint64>(file.size(), kMaxAttachmentBytes) + 1);
         if (file.error() != QFile::NoError || attachmentData.size() > kMaxAttachmentBytes) {
             result.error = QStringLiteral("添付ファイルを読めません: ") + sanitizeForLine(m.attachment);
             return result;

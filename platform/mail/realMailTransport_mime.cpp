@@ -13,8 +13,9 @@ ReadMailOutcome readMailFile(const QString& path, bool saveAttachments, const QS
         outcome.error = QStringLiteral("メールファイルを開けません: ") + path;
         return outcome;
     }
-    // One byte more than the limit tells readMime that the message was longer.
-    const QByteArray raw = file.read(kMaxMessageBytes + 1);
+    // One byte more than the limit tells readMime that the message was longer. (read(n) reserves n bytes
+    // at once, so it is used only for files that are really that large.)
+    const QByteArray raw = file.size() > kMaxMessageBytes ? file.read(kMaxMessageBytes + 1) : file.readAll();
     if (file.error() != QFile::NoError) {
         outcome.error = QStringLiteral("メールファイルを読めません: ") + path;
         return outcome;

@@ -3,6 +3,8 @@
 #include "checkRules.h"
 #include "mainWindowFixture.h"
 
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -484,6 +486,29 @@ private slots:
         QCOMPARE(gated.lists.load(), 2);
     }
 
+    // A close asked for while a check runs is carried out, with the usual saving, once it is over.
+    void closeDuringACheckWaitsForIt() {
+        MainWindowFixture f;
+        f.mailbox(0, {msg("a"), msg("b")});
+        GatedTransport gated;
+        gated.setBox(QStringLiteral("pop1.test"), f.transport.box(QStringLiteral("pop1.test")));
+        frmMainKR w(f.folder(), gated, f.dialogs);
+        w.setTickInterval(kNoTick);
+        w.LoadSettings();
+        w.show();
+        bool refused = false;
+        QTimer::singleShot(0, &w, [&] {
+            QVERIFY(gated.entered.tryAcquire(1, 5000));
+            refused = !w.close() && w.isVisible();
+            gated.release.release();
+        });
+        w.Command2_Click();
+        QVERIFY(refused);
+        QCOMPARE(w.LastCount, qint16(2));
+        QTRY_VERIFY(!w.isVisible());
+        QCOMPARE(f.ini().ReadIniString(u"Past", u"mnum", {}), QStringLiteral("2"));
+    }
+
     void noTrayHostMinimisesAndUsesALaterTray() {
         MainWindowFixture f;
         f.mailbox(0, {});
@@ -637,6 +662,86 @@ private slots:
         QCOMPARE(made, 2);
         QCOMPARE(w.InTray, quint8(0));
         QVERIFY(!w.Timer1->isActive());
+    }
+
+    // The real settings window, plugged in by the build: opened once, and its closing hands the main
+    // window back restored, focused and checking.
+    void settingsWindowPlugsIn() {
+#if !__has_include("frmSetKR.h")
+        QSKIP("the settings window is not part of this build");
+#else
+        MainWindowFixture f;
+        f.mailbox(0, {});
+        frmMainKR& w = f.make();
+        w.LoadSettings();
+        w.show();
+        QTRY_COMPARE(f.listCalls(), 1);
+        auto otherWindows = [&w] {
+            QList<QWidget*> found;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top != &w && top->isVisible() && top->isWindow() && !qobject_cast<QDialog*>(top))
+                    found << top;
+            return found;
+        };
+        w.Command6_Click();
+        QVERIFY(w.isMinimized());
+        QCOMPARE(otherWindows().size(), 1);
+        QPointer<QWidget> settings = otherWindows().at(0);
+        QVERIFY(QTest::qWaitForWindowActive(settings));
+        w.Command6_Click();
+        QCOMPARE(otherWindows().size(), 1);
+        QVERIFY(settings->close());
+        QTRY_VERIFY(settings.isNull());
+        QVERIFY(!w.isMinimized());
+        QTRY_COMPARE(f.listCalls(), 2);
+        QCOMPARE(w.focusWidget(), w.Command1);
+#endif
+    }
+
+    // The real player with no audio device: every request returns at once and nothing breaks.
+    void realSoundIsSilentWithoutAudio() {
+        QTemporaryDir dir;
+        const QString wav = dir.filePath("chime.wav");
+        QFile f(wav);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const quint32 samples = 800; // 0.1 s of 8 kHz, 8-bit mono silence
+        auto le32 = [&f](quint32 v) {
+            f.write(reinterpret_cast<const char*>(&v), 4);
+        };
+        auto le16 = [&f](quint16 v) {
+            f.write(reinterpret_cast<const char*>(&v), 2);
+        };
+        f.write("RIFF");
+        le32(36 + samples);
+        f.write("WAVEfmt ");
+        le32(16);
+        le16(1);
+        le16(1);
+        le32(8000);
+        le32(8000);
+        le16(1);
+        le16(8);
+        f.write("data");
+        le32(samples);
+        f.write(QByteArray(samples, char(0x80)));
+        f.close();
+        const QString garbage = dir.filePath("broken.wav");
+        QFile g(garbage);
+        QVERIFY(g.open(QIODevice::WriteOnly));
+        g.write("not a sound at all");
+        g.close();
+
+        NotificationSound sound;
+        QElapsedTimer timer;
+        timer.start();
+        sound.beep();
+        sound.playWav(wav);
+        sound.playWav(wav); // again, while the first may still play
+        sound.playWav(garbage);
+        sound.playWav(dir.filePath("missing.wav"));
+        sound.playWav(QString());
+        QVERIFY2(timer.elapsed() < 2000, "playing must not wait for the sound");
+        QTest::qWait(100);
     }
 
     void mainWindowLink() {

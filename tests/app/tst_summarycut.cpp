@@ -4,6 +4,11 @@
 
 #include <QTest>
 
+#if __has_include("summaryRecord.h")
+#include "summaryRecord.h"
+#define KORIMO_HAVE_SUMMARY_RECORD 1
+#endif
+
 using namespace korimo;
 
 class TestSummaryCut : public QObject {
@@ -87,6 +92,53 @@ private slots:
         QCOMPARE(cells.subject, subject);
         QCOMPARE(cells.sender, sender);
         QCOMPARE(cells.date, date);
+    }
+
+    // Every record the POP3 transport builds is cut back into the values it was built from.
+    void transportRecords_data() {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("date");
+        QTest::newRow("plain") << "Hello"
+                               << "Taro <taro@example.jp>"
+                               << "Sun, 06 Dec 2026 21:00:00 +0900";
+        QTest::newRow("From in subject") << "Fw: From the Osaka office"
+                                         << "a@b"
+                                         << "Mon";
+        QTest::newRow("keyword forms in subject") << "x From:y Date: z"
+                                                  << "a@b"
+                                                  << "Mon";
+        QTest::newRow("From: in sender") << "hi"
+                                         << "\"From: me\" <m@x>"
+                                         << "Mon";
+        QTest::newRow("Date: in sender") << "hi"
+                                         << "Bob Date: Smith <b@x>"
+                                         << "Mon";
+        QTest::newRow("Date: in date") << "hi"
+                                       << "a@b"
+                                       << "Date: Mon";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
+        QTest::newRow("japanese") << "会議 From: 大阪"
+                                  << "山田 <y@x>"
+                                  << "2026年12月6日";
+    }
+    void transportRecords() {
+#ifndef KORIMO_HAVE_SUMMARY_RECORD
+        QSKIP("the POP3 transport's record builder is not part of this build");
+#else
+        QFETCH(QString, subject);
+        QFETCH(QString, from);
+        QFETCH(QString, date);
+        const QString record = buildSummaryRecord(subject, from, date);
+        const SummaryFields built = splitSummaryRecord(record);
+        const SummaryCells cells = cutSummary(record);
+        QCOMPARE(cells.subject, built.subject);
+        QCOMPARE(cells.sender, built.from);
+        QCOMPARE(cells.date, built.date);
+        QCOMPARE(cells.subject, subject);
+#endif
     }
 };
 

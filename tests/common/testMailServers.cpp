@@ -89,7 +89,7 @@ bool TestMailServers::start(bool withSmtp) {
         return false;
     }
     QStringList args{QStringLiteral("start"), dir_->path(), QStringLiteral("--owner-pid"),
-                     QString::number(QCoreApplication::applicationPid())};
+                     QString::number(QCoreApplication::applicationPid()), QStringLiteral("--remove-with-owner")};
     if (!withSmtp)
         args << QStringLiteral("--no-smtp");
     const ScriptResult result = runMailServersScript(args);

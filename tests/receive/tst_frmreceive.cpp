@@ -59,6 +59,23 @@ public:
     }
 };
 
+// Delivers one more message to s1 right after the first deletion.
+class ArrivingTransport : public FakeMailTransport {
+public:
+    QString arrival;
+    MailResult RcvMail2(const QString& server, const QString& account, const QString& password, const QString& command,
+                        const QString& folder) override {
+        const MailResult r = FakeMailTransport::RcvMail2(server, account, password, command, folder);
+        if (command.startsWith("DELE ") && !arrival.isEmpty()) {
+            Box b = box("s1");
+            b.summaries << arrival;
+            setBox("s1", b);
+            arrival.clear();
+        }
+        return r;
+    }
+};
+
 QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -348,7 +365,8 @@ private slots:
         dialogs_->answers.enqueue(true);
         w_->Command1_Click();
         QCOMPARE(dialogs_->shown.last().text, QStringLiteral("「c2」\r\n　をメールボックスから削除します"));
-        QCOMPARE(sent("RcvMail2"), (QStringList{"s3 DELE 2", "s1 LIST", "s3 LIST"}));
+        // The mailbox is listed once more to make sure message 2 is still the chosen one.
+        QCOMPARE(sent("RcvMail2"), (QStringList{"s3 LIST", "s3 DELE 2", "s1 LIST", "s3 LIST"}));
         QCOMPARE(fake_->box("s3").summaries, QStringList{rec("c1")});
         QCOMPARE(rows(), (QStringList{"1", "3"}));
         QCOMPARE(w_->MailboxChanged, qint16(1));
@@ -378,6 +396,24 @@ private slots:
     }
 
     void refusedDeletionKeepsTheList() {
+        StubbornTransport t;
+        t.deleteAnswers.insert("s1", FakeMailTransport::refusal());
+        mailbox(0, recs("a", 2), &t);
+        open(&t);
+        t.clearCalls();
+        select(1);
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QCOMPARE(sent("RcvMail2", &t), (QStringList{"s1 LIST", "s1 NOOP"})); // the refused DELE
+        QCOMPARE(dialogs_->messages(), QStringList{QStringLiteral("　パスワードが一致しません")});
+        QCOMPARE(rows(), (QStringList{"1", "1"}));
+        QCOMPARE(w_->MailboxChanged, qint16(0));
+        QVERIFY(w_->Command1->isEnabled());
+        QVERIFY(w_->Command2->isEnabled());
+        delete w_.data();
+    }
+
+    void refusedLoginSendsNoDeletion() {
         mailbox(0, recs("a", 2));
         open();
         w_->Passwords[0] = "wrong";
@@ -385,10 +421,44 @@ private slots:
         select(0);
         dialogs_->answers.enqueue(true);
         w_->Command1_Click();
-        QCOMPARE(sent("RcvMail2"), QStringList{"s1 DELE 1"});
+        QCOMPARE(sent("RcvMail2"), QStringList{"s1 LIST"});
         QCOMPARE(dialogs_->messages(), QStringList{QStringLiteral("　パスワードが一致しません")});
-        QCOMPARE(rows(), (QStringList{"1", "1"}));
+        QCOMPARE(fake_->box("s1").summaries.size(), 2);
+    }
+
+    // Another program removed message 1 after the list was fetched: "DELE 2" would now remove
+    // the message after the chosen one.
+    void changedMailboxIsNotDeletedFrom() {
+        mailbox(0, {rec("a1"), rec("a2"), rec("a3")});
+        open();
+        fake_->setBox("s1", {"p1", {rec("a2"), rec("a3")}, {}, {}});
+        fake_->clearCalls();
+        select(1); // a2, message 2 when listed, message 1 now
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QVERIFY(sent("RcvMail2").filter("DELE").isEmpty());
+        QCOMPARE(fake_->box("s1").summaries, (QStringList{rec("a2"), rec("a3")}));
+        QCOMPARE(dialogs_->messages().size(), 1);
         QCOMPARE(w_->MailboxChanged, qint16(0));
+        // The list now shows the mailbox as it is; deleting a2 again hits the right message.
+        QCOMPARE(w_->ListView1->topLevelItem(0)->text(1), "a2");
+        select(0);
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QCOMPARE(fake_->box("s1").summaries, QStringList{rec("a3")});
+    }
+
+    void unreachableMailboxIsNotDeletedFrom() {
+        mailbox(0, recs("a", 2));
+        open();
+        fake_->setBox("s1", {"p1", recs("a", 2), {}, "-ERR timed out"});
+        select(0);
+        dialogs_->answers.enqueue(true);
+        w_->Command1_Click();
+        QVERIFY(sent("RcvMail2").filter("DELE").isEmpty());
+        QCOMPARE(dialogs_->messages().size(), 1);
+        QVERIFY(dialogs_->messages().first().contains("-ERR timed out"));
+        QCOMPARE(rows(), (QStringList{"1", "1"}));
         QVERIFY(w_->Command1->isEnabled());
     }
 
@@ -473,6 +543,24 @@ private slots:
         QVERIFY(w_->Command3->isEnabled());
         QVERIFY(w_->ListView1->isEnabled());
         delete w_.data(); // before the transport it holds goes
+    }
+
+    // Mail that arrives while "全削" runs was never shown to the user: it stays.
+    void deleteAllKeepsMailArrivingMeanwhile() {
+        ArrivingTransport t;
+        mailbox(0, {rec("a1"), rec("a2")}, &t);
+        mailbox(1, {rec("b1")}, &t);
+        t.arrival = rec("new");
+        open(&t);
+        t.clearCalls();
+        dialogs_->answers.enqueue(true);
+        w_->Command3_Click();
+        QCOMPARE(sent("RcvMail2", &t).filter("DELE"), (QStringList{"s1 DELE 1", "s1 DELE 1", "s2 DELE 1"}));
+        QCOMPARE(t.box("s1").summaries, QStringList{rec("new")});
+        QCOMPARE(t.box("s2").summaries, QStringList());
+        QCOMPARE(rows(), QStringList{"1"});
+        QVERIFY(dialogs_->messages().isEmpty());
+        delete w_.data();
     }
 
     void savingABodyWritesCp932WithCrLf() {

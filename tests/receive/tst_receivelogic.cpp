@@ -63,6 +63,33 @@ private slots:
         QVERIFY(stuck.contains("-ERR locked"));
     }
 
+    void stillListedBeforeDeleting_data() {
+        QTest::addColumn<MailResult>("listing");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("expected");
+        const MailResult abc = MailResult::array({"a", "b", "c"});
+        QTest::newRow("same") << abc << 2 << int(StillListed::Same);
+        QTest::newRow("last") << MailResult::array({"x", "a", "b"}) << 3 << int(StillListed::Same);
+        QTest::newRow("moved up") << MailResult::array({"a", "c", "b"}) << 2 << int(StillListed::Changed);
+        QTest::newRow("gone") << MailResult::array({"a"}) << 2 << int(StillListed::Changed);
+        QTest::newRow("emptied") << MailResult::array({}) << 1 << int(StillListed::Changed);
+        QTest::newRow("refused") << MailResult::text("-ERR PASSWORD") << 1 << int(StillListed::Refused);
+        QTest::newRow("unreachable") << MailResult::text("timed out") << 1 << int(StillListed::Failed);
+    }
+    void stillListedBeforeDeleting() {
+        QFETCH(MailResult, listing);
+        QFETCH(int, number);
+        QFETCH(int, expected);
+        QCOMPARE(int(stillListed(listing, number, "b")), expected);
+    }
+
+    void firstPendingRow() {
+        QCOMPARE(firstPending({"1a", "1b", "2c"}, {"1a", "1b", "2c"}), 0);
+        QCOMPARE(firstPending({"1new", "2c"}, {"2c"}), 1);
+        QCOMPARE(firstPending({"1new"}, {"2c"}), -1);
+        QCOMPARE(firstPending({}, {"2c"}), -1);
+    }
+
     void readResults_data() {
         QTest::addColumn<MailResult>("result");
         QTest::addColumn<bool>("save");

@@ -1,19 +1,17 @@
 // The receive window against a real Dovecot on loopback through the real transport: list two
 // mailboxes, read a Japanese (ISO-2022-JP) multipart message and save its attachment, delete one
-// message, delete all. Skipped when the test mail servers are not part of this build.
+// message, delete all. Built only when the real transport is part of the build.
 #include "dialogs.h"
 #include "frmReceiveKR.h"
 #include "iniKeys.h"
 #include "mail/realMailTransport.h"
 #include "mainWindowLink.h"
+#include "testMailServers.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,86 +83,35 @@ QByteArray plainMessage(const QByteArray& subject, const QByteArray& id) {
            "\r\nDate: Mon, 7 Dec 2026 11:00:00 +0900\r\nMessage-ID: <" + id + "@korimo.test>\r\n\r\nHello.\r\n";
 }
 
-int maildirCount(const QString& root, const QString& user) {
-    return int(QDir(root + "/" + user + "/new").entryList(QDir::Files).size() +
-               QDir(root + "/" + user + "/cur").entryList(QDir::Files).size());
-}
-
 } // namespace
 
 class TestReceiveReal : public QObject {
     Q_OBJECT
 
-    QTemporaryDir servers_;
+    korimo::test::TestMailServers servers_;
     QTemporaryDir program_;
-    QString script_;
-    QHash<QString, QString> env_;
-    bool started_ = false;
-
-    QString serverDir() const { return servers_.path() + "/srv"; }
-
-    void deliver(const QString& user, const QByteArray& message) {
-        const QString file = program_.path() + "/msg.eml";
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(message), message.size());
-        f.close();
-        QProcess p;
-        p.start("bash", {script_, "deliver", serverDir(), user, file});
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-    }
 
 private slots:
     void initTestCase() {
-        const QString script = qEnvironmentVariable("KORIMO_SOURCE_DIR") + "/tests/servers/mailservers.sh";
-        if (!QFile::exists(script))
-            QSKIP("the test mail servers are not part of this build");
-        QVERIFY(servers_.isValid());
         QVERIFY(program_.isValid());
-        script_ = script;
-        QProcess start;
-        start.start("bash", {script_, "start", serverDir(), "--no-smtp", "--owner-pid",
-                             QString::number(QCoreApplication::applicationPid())});
-        QVERIFY(start.waitForFinished(60000));
-        started_ = true;
-        if (start.exitCode() != 0)
-            QSKIP(qPrintable("the mail servers cannot run here: " +
-                             QString::fromLocal8Bit(start.readAllStandardError())));
-        QFile envFile(serverDir() + "/env");
-        QVERIFY(envFile.open(QIODevice::ReadOnly));
-        for (const QByteArray& line : envFile.readAll().split('\n')) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0)
-                env_.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-        }
-        QVERIFY(!env_.value("POP3S_PORT").isEmpty());
-    }
-
-    void cleanupTestCase() {
-        if (!started_)
-            return;
-        QProcess stop;
-        stop.start("bash", {script_, "stop", serverDir()});
-        stop.waitForFinished(30000);
+        QVERIFY2(servers_.start(false), qPrintable(servers_.errorText()));
     }
 
     void listReadDeleteDeleteAll() {
-        const QString root = env_.value("MAILDIR_ROOT");
-        deliver("user1", japaneseMultipart());
-        deliver("user1", plainMessage("second", "p2"));
-        deliver("user2", plainMessage("third", "p3"));
+        QVERIFY(servers_.deliver(1, japaneseMultipart()));
+        QVERIFY(servers_.deliver(1, plainMessage("second", "p2")));
+        QVERIFY(servers_.deliver(2, plainMessage("third", "p3")));
 
         const QString folder = program_.path();
         QVERIFY(QDir(folder).mkpath("DATA"));
         QVERIFY(QDir(folder).mkpath("AttachedFiles"));
         const QString saveTo = folder + "/AttachedFiles";
         const IniFile ini(folder);
-        const QString server = "pop3s://127.0.0.1:" + env_.value("POP3S_PORT");
+        const QString server = "pop3s://127.0.0.1:" + QString::number(servers_.pop3sPort());
         for (int i = 0; i < 2; ++i) {
             QVERIFY(writeValue(ini, keys::Servers, server, i));
-            QVERIFY(writeValue(ini, keys::Accounts, QString("user%1").arg(i + 1), i));
-            QVERIFY(writeValue(ini, keys::Passwords, QString("pass%1").arg(i + 1), i));
+            QVERIFY(writeValue(ini, keys::Accounts, servers_.user(i + 1), i));
+            QVERIFY(writeValue(ini, keys::Passwords, servers_.password(i + 1), i));
         }
         QVERIFY(writeValue(ini, keys::ReceiveSaveAttachments, 1));
         QVERIFY(writeValue(ini, keys::ReceiveFolder, saveTo));
@@ -172,7 +119,7 @@ private slots:
         TransportOptions options;
         options.connectTimeoutMs = 5000;
         options.readTimeoutMs = 10000;
-        options.extraCaFile = env_.value("CA_FILE");
+        options.extraCaFile = servers_.caFile();
         RealMailTransport transport(options);
         ScriptedDialogs dialogs;
         RecordingMainWindow main;
@@ -180,7 +127,7 @@ private slots:
         w->Form_Load();
 
         // List: both mailboxes, in mailbox order, the Japanese subject decoded.
-        QCOMPARE(w->windowTitle(), QStringLiteral("受信"));
+        QVERIFY2(w->windowTitle() == QStringLiteral("受信"), qPrintable(w->ListView1->toolTip()));
         QCOMPARE(w->ListView1->topLevelItemCount(), 3);
         QStringList mailboxes, subjects;
         for (int i = 0; i < 3; ++i) {
@@ -204,7 +151,7 @@ private slots:
         QVERIFY(att.open(QIODevice::ReadOnly));
         QCOMPARE(att.readAll(), kAttachment);
         QVERIFY(w->Command5->isEnabled());
-        QCOMPARE(maildirCount(root, "user1"), 2); // reading deletes nothing
+        QCOMPARE(servers_.maildirFiles(1).size(), 2); // reading deletes nothing
 
         // Delete one: the other message of mailbox 1.
         const int other = jp == 0 ? 1 : 0;
@@ -213,15 +160,15 @@ private slots:
         w->Command1_Click();
         QCOMPARE(w->ListView1->topLevelItemCount(), 2);
         QCOMPARE(w->ListView1->topLevelItem(0)->text(1), QStringLiteral("会議資料の送付"));
-        QCOMPARE(maildirCount(root, "user1"), 1);
+        QCOMPARE(servers_.maildirFiles(1).size(), 1);
         QCOMPARE(w->MailboxChanged, qint16(1));
 
         // Delete all.
         dialogs.answers.enqueue(true);
         w->Command3_Click();
         QCOMPARE(w->ListView1->topLevelItemCount(), 0);
-        QCOMPARE(maildirCount(root, "user1"), 0);
-        QCOMPARE(maildirCount(root, "user2"), 0);
+        QCOMPARE(servers_.maildirFiles(1).size(), 0);
+        QCOMPARE(servers_.maildirFiles(2).size(), 0);
         QCOMPARE(dialogs.messages().size(), 1); // no refusal, no stop
 
         w->Command2_Click();

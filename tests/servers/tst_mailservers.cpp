@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -471,6 +473,27 @@ private slots:
         QVERIFY(d.smtp("MAIL FROM:<user1@korimo.test>").startsWith("250"));
         const QByteArray reply = d.smtp("RCPT TO:<" + recipient + ">");
         QVERIFY2(reply.startsWith(code), reply.constData());
+    }
+
+    void listensOnLoopbackOnly() {
+        // This machine's other addresses: a connection there stays on the machine.
+        QList<QHostAddress> others;
+        for (const QHostAddress& a : QNetworkInterface::allAddresses())
+            if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+                others << a;
+        if (others.isEmpty())
+            QSKIP("no address besides loopback");
+        QList<int> ports{servers_.pop3Port(), servers_.pop3sPort()};
+        if (servers_.hasSmtp())
+            ports << servers_.smtpPort() << servers_.submissionPort() << servers_.smtpsPort();
+        for (const QHostAddress& address : others) {
+            for (int port : ports) {
+                QTcpSocket probe;
+                probe.connectToHost(address, static_cast<quint16>(port));
+                QVERIFY2(!probe.waitForConnected(1000),
+                         qPrintable(QStringLiteral("%1:%2 answers").arg(address.toString()).arg(port)));
+            }
+        }
     }
 
     void twoInstancesRunSideBySide() {
