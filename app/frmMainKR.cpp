@@ -1,18 +1,41 @@
 #include "frmMainKR.h"
 
+#include "busyCall.h"
+#include "checkRules.h"
 #include "dialogs.h"
 #include "iniKeys.h"
 #include "mailTransport.h"
+#include "notificationSound.h"
+#include "shellRoutines.h"
+#include "trayIcon.h"
 #include "twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
+
+// The other windows, plugged in when they are part of the build.
+#if __has_include("frmTransKR.h")
+#include "frmTransKR.h"
+#define KORIMO_HAVE_SEND_WINDOW 1
+#endif
+#if __has_include("frmReceiveKR.h")
+#include "frmReceiveKR.h"
+#define KORIMO_HAVE_RECEIVE_WINDOW 1
+#endif
+#if __has_include("frmSetKR.h")
+#include "frmSetKR.h"
+#define KORIMO_HAVE_SETTINGS_WINDOW 1
+#endif
 
 namespace korimo {
 
@@ -32,11 +55,63 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, const QString& 
 } // namespace
 
 frmMainKR::frmMainKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), programFolder_(programFolder), ini_(programFolder), transport_(transport), dialogs_(dialogs) {
+    : QWidget(parent), programFolder_(programFolder), ini_(programFolder), transport_(transport), dialogs_(dialogs),
+      sound_(std::make_unique<NotificationSound>()), shell_(std::make_unique<XdgShellRoutines>()),
+      quitAtOnce_([] { QCoreApplication::exit(0); }) {
     buildControls();
+    setTrayIcon(std::make_unique<TrayIcon>());
+
+    connect(Command1, &QPushButton::clicked, this, &frmMainKR::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmMainKR::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmMainKR::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &frmMainKR::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &frmMainKR::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &frmMainKR::Command6_Click);
+    connect(Timer1, &QTimer::timeout, this, &frmMainKR::Timer1_Timer);
+    connect(Timer2, &QTimer::timeout, this, &frmMainKR::Timer2_Timer);
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(app, &QGuiApplication::focusWindowChanged, this, &frmMainKR::focusWindowChanged);
+
+#ifdef KORIMO_HAVE_SEND_WINDOW
+    makers_.send = [this]() -> QWidget* {
+        auto* w = new frmTransKR(programFolder_, transport_, dialogs_, *this);
+        w->Form_Load();
+        return w;
+    };
+#endif
+#ifdef KORIMO_HAVE_RECEIVE_WINDOW
+    makers_.receive = [this]() -> QWidget* {
+        auto* w = new frmReceiveKR(programFolder_, transport_, dialogs_, *this);
+        w->Form_Load();
+        return w;
+    };
+#endif
+#ifdef KORIMO_HAVE_SETTINGS_WINDOW
+    makers_.settings = [this]() -> QWidget* {
+        auto* w = new frmSetKR(programFolder_, dialogs_, *this);
+        w->Form_Load();
+        return w;
+    };
+#endif
 }
 
 frmMainKR::~frmMainKR() = default;
+
+void frmMainKR::setTrayIcon(std::unique_ptr<TrayIcon> tray) {
+    if (tray_)
+        tray_->remove();
+    tray_ = std::move(tray);
+    connect(tray_.get(), &TrayIcon::leftReleased, this, &frmMainKR::trayLeftReleased);
+    connect(tray_.get(), &TrayIcon::rightReleased, this, &frmMainKR::trayRightReleased);
+}
+
+void frmMainKR::setSound(std::unique_ptr<NotificationSound> sound) {
+    sound_ = std::move(sound);
+}
+
+void frmMainKR::setShell(std::unique_ptr<ShellRoutines> shell) {
+    shell_ = std::move(shell);
+}
 
 void frmMainKR::buildControls() {
     setWindowTitle(QStringLiteral("こりも"));
@@ -88,6 +163,10 @@ void frmMainKR::Form_Load() {
         if (!QFileInfo(folder).isDir())
             QDir().mkdir(folder);
     LoadSettings();
+    if (anyServer())
+        Command1_Click();
+    else
+        show();
 }
 
 void frmMainKR::LoadSettings() {
@@ -143,9 +222,347 @@ void frmMainKR::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // A close asked for during a check is carried out when the check is over.
+    if (checking_) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
     // Form_Unload.
     SaveSettings();
     event->accept();
+}
+
+void frmMainKR::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Showing the window (by the program, not restoring it from the task bar) activates it. Handled
+    // after the code that showed it has finished, and without waiting for the desktop to give the
+    // window the focus, which a bare X server or a focus-stealing guard may never do.
+    if (!event->spontaneous() && !isMinimized())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!isVisible() || isMinimized())
+                    return;
+                otherFormHadFocus_ = false;
+                Form_Activate();
+            },
+            Qt::QueuedConnection);
+}
+
+void frmMainKR::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Tray mode without a notification area: the user bringing the minimised window back is what the
+    // left button on the icon would have done.
+    if (event->type() == QEvent::WindowStateChange && !showingByCode_ && InTray == 1 && trayFallback_ && isVisible() &&
+        !isMinimized())
+        QMetaObject::invokeMethod(this, &frmMainKR::trayLeftReleased, Qt::QueuedConnection);
+}
+
+void frmMainKR::focusWindowChanged(QWindow* now) {
+    // The focus going nowhere (another application, or a window closing) changes nothing here.
+    if (!now)
+        return;
+    QWidget* form = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowHandle() == now)
+            form = w;
+    // Message boxes, file dialogs and popup menus are not windows of their own for this purpose.
+    if (!form || qobject_cast<QDialog*>(form) || form->windowType() == Qt::Popup || form->windowType() == Qt::ToolTip)
+        return;
+    if (form != this) {
+        otherFormHadFocus_ = true;
+        return;
+    }
+    // The focus came back from another window of the program: an activation.
+    if (std::exchange(otherFormHadFocus_, false))
+        Form_Activate();
+}
+
+void frmMainKR::Form_Activate() {
+    if (Notifying == 1 || checking_)
+        return;
+    CheckMailboxes();
+}
+
+bool frmMainKR::anyServer() const {
+    for (const QString& server : Servers)
+        if (!server.isEmpty())
+            return true;
+    return false;
+}
+
+void frmMainKR::loadIcon(const QString& path) {
+    // A missing or unreadable icon file keeps the picture the window has.
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !QImageReader(path).canRead())
+        return;
+    const QIcon icon(path);
+    if (icon.isNull())
+        return;
+    setWindowIcon(icon);
+    iconPath_ = path;
+}
+
+void frmMainKR::CheckMailboxes() {
+    if (checking_)
+        return; // never two checks at once
+    checking_ = true;
+    // Disabling the controls takes the focus from them; it goes back where it was afterwards.
+    const QPointer<QWidget> hadFocus = focusWidget();
+    Label2->setText(checkingStatusText());
+    DisableControls();
+
+    QList<Mailbox> boxes;
+    for (int i = 0; i < Servers.size(); ++i)
+        boxes.append(Mailbox{Servers.at(i), Accounts.value(i), Passwords.value(i)});
+    QList<MailResult> results;
+    if (anyServer()) {
+        // The listing runs on a worker thread; meanwhile the window keeps painting its status and
+        // disabled controls, and user input waits.
+        const QString folder = dataFolder(programFolder_);
+        MailTransport& transport = transport_;
+        try {
+            results = busyCall([&transport, boxes, folder] { return transport.ListMailboxes(boxes, folder); });
+        } catch (const std::exception& e) {
+            results = QList<MailResult>(boxes.size(), MailResult::text(QString::fromLocal8Bit(e.what())));
+        } catch (...) {
+            results = QList<MailResult>(boxes.size(), MailResult::text(QString()));
+        }
+    }
+    const CheckTally tally = tallyCheck(boxes, results, ExcludeSubjects, ExcludeSenders);
+
+    // Failed mailboxes are named in the status line's tooltip until they next answer.
+    for (const int slot : tally.answered)
+        failures_.removeIf([slot](const QPair<int, QString>& f) { return f.first == slot; });
+    for (const auto& failure : tally.failed) {
+        failures_.removeIf([&failure](const QPair<int, QString>& f) { return f.first == failure.first; });
+        failures_.append(failure);
+    }
+    std::sort(failures_.begin(), failures_.end(),
+              [](const QPair<int, QString>& a, const QPair<int, QString>& b) { return a.first < b.first; });
+
+    Label2->setText(checkStatusText(tally.total));
+    Label2->setToolTip(failureToolTip(failures_));
+    EnableControls();
+    if (hadFocus && hadFocus->isEnabled() && !focusWidget())
+        hadFocus->setFocus();
+
+    const qint16 counted = tally.counted();
+    if (decideAfterCheck(counted, LastCount, InTray == 1) == CheckDecision::Announce)
+        announce();
+    else
+        loadIcon(defaultIconPath(programFolder_));
+    LastCount = counted;
+
+    checking_ = false;
+    if (tick1Pending_ || tick2Pending_ || leftPending_ || rightPending_ || closePending_)
+        QMetaObject::invokeMethod(this, &frmMainKR::runDeferred, Qt::QueuedConnection);
+}
+
+void frmMainKR::runDeferred() {
+    if (checking_)
+        return; // the check that is running now hands them on when it ends
+    if (std::exchange(tick1Pending_, false) && Timer1->isActive())
+        Timer1_Timer();
+    if (std::exchange(tick2Pending_, false) && Timer2->isActive())
+        Timer2_Timer();
+    if (std::exchange(leftPending_, false))
+        trayLeftReleased();
+    if (std::exchange(rightPending_, false))
+        trayRightReleased();
+    if (std::exchange(closePending_, false))
+        close();
+}
+
+void frmMainKR::Timer1_Timer() {
+    if (checking_) {
+        tick1Pending_ = true;
+        return;
+    }
+    followTrayHost();
+    ++CheckTicks;
+    if (timedCheckDue(CheckTicks, Text1->text())) {
+        CheckMailboxes();
+        CheckTicks = 0;
+    }
+}
+
+void frmMainKR::followTrayHost() {
+    if (InTray != 1)
+        return;
+    if (trayFallback_ && tray_->available()) {
+        // A notification area appeared: use it from now on.
+        tray_->add(trayPicture_, trayTip_);
+        trayFallback_ = false;
+        showingByCode_ = true;
+        hide();
+        showingByCode_ = false;
+    } else if (!trayFallback_ && !tray_->available()) {
+        // The notification area went away: never leave the program unreachable.
+        tray_->remove();
+        trayFallback_ = true;
+        showingByCode_ = true;
+        showMinimized();
+        showingByCode_ = false;
+    }
+}
+
+void frmMainKR::Command1_Click() {
+    if (!anyServer()) {
+        dialogs_.message(this, QStringLiteral("設定を行ってください"));
+        return;
+    }
+    trayPicture_ = windowIcon();
+    trayTip_ = trayTipText(Text1->text());
+    showingByCode_ = true;
+    if (tray_->available()) {
+        tray_->add(trayPicture_, trayTip_);
+        trayFallback_ = false;
+        hide();
+    } else {
+        trayFallback_ = true;
+        showMinimized();
+    }
+    showingByCode_ = false;
+    InTray = 1;
+    Timer1->start(tickMs_);
+    CheckMailboxes();
+}
+
+void frmMainKR::RemoveTrayIcon() {
+    tray_->remove();
+    trayFallback_ = false;
+    InTray = 0;
+    Timer1->stop();
+}
+
+void frmMainKR::announce() {
+    if (SoundOn == 1) {
+        if (WavSound == 0)
+            sound_->beep();
+        else
+            sound_->playWav(readString(ini_, keys::WavFile)); // read anew at every announcement
+    }
+    Notifying = 1;
+    DisableControls();
+    showingByCode_ = true;
+    showNormal();
+    raise();
+    showingByCode_ = false;
+    Timer2->start(tickMs_);
+    loadIcon(NoticeIconPath);
+    RemoveTrayIcon();
+}
+
+void frmMainKR::Timer2_Timer() {
+    if (checking_) {
+        tick2Pending_ = true;
+        return;
+    }
+    ++ShowTicks;
+    if (notificationOver(ShowTicks, ShowSeconds)) {
+        EnableControls();
+        ShowTicks = 0;
+        Timer2->stop();
+        Notifying = 0;
+        Command1_Click();
+    }
+}
+
+void frmMainKR::trayLeftReleased() {
+    if (checking_) {
+        leftPending_ = true;
+        return;
+    }
+    if (InTray == 0)
+        return;
+    loadIcon(defaultIconPath(programFolder_));
+    showingByCode_ = true;
+    showNormal();
+    raise();
+    activateWindow();
+    showingByCode_ = false;
+    RemoveTrayIcon();
+}
+
+void frmMainKR::trayRightReleased() {
+    if (checking_) {
+        rightPending_ = true;
+        return;
+    }
+    if (InTray == 0)
+        return;
+    RemoveTrayIcon();
+    quitAtOnce_();
+}
+
+void frmMainKR::Command2_Click() {
+    CheckMailboxes();
+    Command1->setFocus();
+}
+
+void frmMainKR::Command3_Click() {
+    if (MailerPath.isEmpty()) {
+        dialogs_.message(this, QStringLiteral("メーラーが設定されていません"));
+        return;
+    }
+    if (shell_->fileExists(MailerPath) == 0) {
+        dialogs_.message(this, QStringLiteral("メーラーが存在しません"));
+        return;
+    }
+    // From here on a failure ends the command silently.
+    Command2->setFocus();
+    showingByCode_ = true;
+    showMinimized();
+    showingByCode_ = false;
+    Label2->setText(QStringLiteral("手動チェックを行ってください"));
+    shell_->startProgram(MailerPath);
+}
+
+void frmMainKR::openWindow(QPointer<QWidget>& slot, const std::function<QWidget*()>& make) {
+    showingByCode_ = true;
+    showMinimized();
+    showingByCode_ = false;
+    if (!slot && make)
+        slot = make();
+    if (!slot)
+        return;
+    slot->setWindowState(slot->windowState() & ~Qt::WindowMinimized);
+    slot->show();
+    slot->raise();
+    slot->activateWindow();
+}
+
+void frmMainKR::Command4_Click() {
+    openWindow(sendWindow_, makers_.send);
+}
+void frmMainKR::Command5_Click() {
+    openWindow(receiveWindow_, makers_.receive);
+}
+void frmMainKR::Command6_Click() {
+    openWindow(settingsWindow_, makers_.settings);
+}
+
+void frmMainKR::restoreNormal() {
+    if (InTray == 1)
+        return; // waiting in the tray (or minimised in its place): stay there
+    showingByCode_ = true;
+    if (isVisible())
+        showNormal();
+    else
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    showingByCode_ = false;
+}
+
+void frmMainKR::setStatusLine(const QString& text) {
+    Label2->setText(text);
+}
+
+void frmMainKR::focusStartButtonIfShown() {
+    if (InTray == 1 || !isVisible())
+        return;
+    activateWindow();
+    Command1->setFocus();
 }
 
 } // namespace korimo

@@ -1,39 +1,94 @@
 // The main window: a small strip with the check period, the status line and six buttons. It holds
-// the settings the check needs for the whole run, read once at start-up.
+// the settings the check needs for the whole run, read once at start-up, runs the check cycle, owns
+// the tray icon and the new-mail announcement, and opens the send, receive and settings windows.
 #pragma once
 
+#include "mainWindowLink.h"
 #include "modIniFile.h"
 
+#include <QIcon>
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class QWindow;
 
 namespace korimo {
 
 class Dialogs;
 class MailTransport;
+class NotificationSound;
+class ShellRoutines;
+class TrayIcon;
 
-class frmMainKR : public QWidget {
+// How the main window makes the windows it opens. Each maker creates its window, runs its load handling
+// and returns it (the window deletes itself when closed); an empty maker leaves the button without effect.
+struct WindowMakers {
+    std::function<QWidget*()> send, receive, settings;
+};
+
+class frmMainKR : public QWidget, public MainWindowLink {
     Q_OBJECT
 public:
     frmMainKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs, QWidget* parent = nullptr);
     ~frmMainKR() override;
 
+    // Replaceable parts (tests hand in recorders; call before Form_Load).
+    void setTrayIcon(std::unique_ptr<TrayIcon> tray);
+    void setSound(std::unique_ptr<NotificationSound> sound);
+    void setShell(std::unique_ptr<ShellRoutines> shell);
+    void setWindowMakers(WindowMakers makers) { makers_ = std::move(makers); }
+    // What ends the program at once from the tray (by default: leave the event loop, nothing saved).
+    void setQuitAtOnce(std::function<void()> quit) { quitAtOnce_ = std::move(quit); }
+    // The clock: the timers' tick in milliseconds (1000). Tests stretch it and tick by hand.
+    void setTickInterval(int ms) { tickMs_ = ms; }
+
     // The start-up sequence (after the single-instance test, which main() makes before any window
-    // exists): button caption, folders, settings, and tray mode when a mailbox is configured.
+    // exists): button caption, folders, settings, then tray mode when a mailbox is configured, else the
+    // window is shown.
     void Form_Load();
+    // Runs a check when the window became the program's active window, unless a notification shows.
+    void Form_Activate();
 
     void LoadSettings();
     void SaveSettings();
     void DisableControls();
     void EnableControls();
 
+    // The check cycle.
+    void CheckMailboxes();
+    void Timer1_Timer();
+    // Tray mode and the announcement.
+    void Command1_Click();
+    void RemoveTrayIcon();
+    void Timer2_Timer();
+    void trayLeftReleased();
+    void trayRightReleased();
+    // The other commands.
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+
+    // MainWindowLink.
+    void restoreNormal() override;
+    void setStatusLine(const QString& text) override;
+    void focusStartButtonIfShown() override;
+
     const QString& programFolder() const { return programFolder_; }
     const IniFile& ini() const { return ini_; }
+    // The icon file the window shows now ("" for the built-in picture).
+    const QString& windowIconPath() const { return iconPath_; }
+    bool checking() const { return checking_; }
+    // Tray mode without a notification area: the window waits minimised instead of in the tray.
+    bool trayFallback() const { return trayFallback_; }
 
     // Controls.
     QPushButton* Command1; // チェック/開始: enter tray mode
@@ -65,15 +120,42 @@ public:
 protected:
     // Form_QueryUnload and Form_Unload.
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildControls();
+    void announce();
+    void loadIcon(const QString& path);
+    bool anyServer() const;
+    void followTrayHost();
+    void focusWindowChanged(QWindow* now);
+    void openWindow(QPointer<QWidget>& slot, const std::function<QWidget*()>& make);
+    void runDeferred();
 
     QString programFolder_;
     IniFile ini_;
     MailTransport& transport_;
     Dialogs& dialogs_;
+    std::unique_ptr<TrayIcon> tray_;
+    std::unique_ptr<NotificationSound> sound_;
+    std::unique_ptr<ShellRoutines> shell_;
+    WindowMakers makers_;
+    std::function<void()> quitAtOnce_;
+    QPointer<QWidget> sendWindow_, receiveWindow_, settingsWindow_;
+    int tickMs_ = 1000;
+    QString iconPath_;
+    QIcon trayPicture_; // the window's picture and the tip when tray mode was last entered
+    QString trayTip_;
+    QList<QPair<int, QString>> failures_; // mailboxes whose last check failed, with the transport's text
     bool closingByCode_ = false;
+    bool checking_ = false;
+    bool trayFallback_ = false;      // in tray mode, minimised because no notification area exists
+    bool showingByCode_ = false;     // the program itself is changing the window's state
+    bool otherFormHadFocus_ = false; // another window of the program had the focus after this one
+    // What arrived while a check ran and is handled after it.
+    bool tick1Pending_ = false, tick2Pending_ = false, leftPending_ = false, rightPending_ = false,
+         closePending_ = false;
 };
 
 } // namespace korimo

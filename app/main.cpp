@@ -1,9 +1,26 @@
 #include "dialogs.h"
-#include "fakeMailTransport.h"
 #include "frmMainKR.h"
+#include "iniKeys.h"
+#include "realMailTransport.h"
 #include "singleInstance.h"
 
 #include <QApplication>
+
+namespace {
+
+// The mailboxes as the settings hold them at start-up: SMTP AUTH takes its credentials from the one
+// whose account matches the sender.
+QList<korimo::Mailbox> configuredMailboxes(const QString& programFolder) {
+    const korimo::IniFile ini(programFolder);
+    QList<korimo::Mailbox> boxes;
+    for (int i = 0; i < korimo::keys::Servers.count; ++i)
+        boxes.append({korimo::readString(ini, korimo::keys::Servers, i),
+                      korimo::readString(ini, korimo::keys::Accounts, i),
+                      korimo::readString(ini, korimo::keys::Passwords, i)});
+    return boxes;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -14,10 +31,11 @@ int main(int argc, char** argv) {
     if (!instance.acquired())
         return 0;
 
-    korimo::FakeMailTransport transport;
+    korimo::TransportOptions options;
+    options.accounts = configuredMailboxes(programFolder);
+    korimo::RealMailTransport transport(options);
     korimo::QtDialogs dialogs;
     korimo::frmMainKR window(programFolder, transport, dialogs);
-    window.Form_Load();
-    window.show();
+    window.Form_Load(); // shows the window, or enters tray mode when a mailbox is configured
     return QApplication::exec();
 }

@@ -27,7 +27,7 @@ struct ScriptResult {
     QString output;
 };
 
-ScriptResult runScript(const QStringList& args) {
+ScriptResult runMailServersScript(const QStringList& args) {
     QProcess proc;
     proc.setProcessChannelMode(QProcess::MergedChannels);
     proc.setStandardInputFile(QProcess::nullDevice());
@@ -78,28 +78,28 @@ QString TestMailServers::scriptPath() {
 bool TestMailServers::start(bool withSmtp) {
     stop();
     error_.clear();
-    dir_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/korimo-mail-XXXXXX"));
+    // Unix socket paths inside the folder must stay short (108 bytes): fall back to /tmp when
+    // TMPDIR is deep.
+    QString base = QDir::tempPath();
+    if (base.size() > 48)
+        base = QStringLiteral("/tmp");
+    dir_ = std::make_unique<QTemporaryDir>(base + QStringLiteral("/korimo-mail-XXXXXX"));
     if (!dir_->isValid()) {
         error_ = QStringLiteral("cannot make a temporary folder: %1").arg(dir_->errorString());
         return false;
     }
     QStringList args{QStringLiteral("start"), dir_->path(), QStringLiteral("--owner-pid"),
-                     QString::number(QCoreApplication::applicationPid())};
+                     QString::number(QCoreApplication::applicationPid()), QStringLiteral("--remove-with-owner")};
     if (!withSmtp)
         args << QStringLiteral("--no-smtp");
-    const ScriptResult result = runScript(args);
-    if (!result.ok) {
-        error_ = result.output;
+    const ScriptResult result = runMailServersScript(args);
+    running_ = result.ok && readEnv();
+    if (!running_) {
+        error_ = result.ok ? QStringLiteral("the script wrote no usable env file\n") + result.output : result.output;
+        error_ += logText();
         stop();
-        return false;
     }
-    running_ = true;
-    if (!readEnv()) {
-        error_ = QStringLiteral("the script wrote no usable env file\n") + result.output;
-        stop();
-        return false;
-    }
-    return true;
+    return running_;
 }
 
 bool TestMailServers::readEnv() {
@@ -131,13 +131,13 @@ bool TestMailServers::readEnv() {
 void TestMailServers::stop() {
     if (!dir_)
         return;
-    if (QFileInfo::exists(dir_->path() + QStringLiteral("/env")) || running_) {
-        const ScriptResult result = runScript({QStringLiteral("stop"), dir_->path()});
-        if (!result.ok)
-            std::fprintf(stderr, "TestMailServers: %s\n", qPrintable(result.output));
-    }
+    // Also after a failed or interrupted start: the script stops whatever has a PID file.
+    const ScriptResult result = runMailServersScript({QStringLiteral("stop"), dir_->path()});
+    if (!result.ok)
+        std::fprintf(stderr, "TestMailServers: %s\n", qPrintable(result.output));
     running_ = false;
     hasSmtp_ = false;
+    pop3Port_ = pop3sPort_ = smtpPort_ = submissionPort_ = smtpsPort_ = 0;
     dir_.reset();
 }
 
@@ -230,6 +230,20 @@ QStringList TestMailServers::maildirFiles(int n) const {
 QByteArray TestMailServers::maildirMessage(int n, int index) const {
     const QStringList files = maildirFiles(n);
     return index >= 0 && index < files.size() ? readFile(files.at(index)) : QByteArray();
+}
+
+bool TestMailServers::clearMaildir(int n) {
+    bool ok = true;
+    for (const QString& path : maildirFiles(n))
+        ok = QFile::remove(path) && ok;
+    return ok;
+}
+
+QString TestMailServers::runScript(const QStringList& args, bool* ok) const {
+    const ScriptResult result = runMailServersScript(args);
+    if (ok)
+        *ok = result.ok;
+    return result.output;
 }
 
 bool TestMailServers::waitForMessages(int n, int count, int timeoutMs) const {

@@ -64,6 +64,10 @@ public:
     QStringList maildirFiles(int user) const;
     // The bytes of maildirFiles(user)[index], empty when there is no such message.
     QByteArray maildirMessage(int user, int index) const;
+    // Removes every message of the user's Maildir (between tests sharing one instance).
+    bool clearMaildir(int user);
+    // Runs mailservers.sh with these arguments; its output (stdout and stderr) is returned.
+    QString runScript(const QStringList& args, bool* ok = nullptr) const;
     // Waits (bounded) until the user's Maildir holds at least count messages: SMTP delivery
     // finishes a moment after the server's 250.
     bool waitForMessages(int user, int count, int timeoutMs = 5000) const;

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Private mail servers on loopback for Korimo's tests and demos.
 #
-#   mailservers.sh start DIR [--no-smtp] [--owner-pid PID]
+#   mailservers.sh start DIR [--no-smtp] [--owner-pid PID [--remove-with-owner]]
 #   mailservers.sh stop DIR
 #   mailservers.sh deliver DIR USER FILE
 #
@@ -12,7 +12,8 @@
 # ports picked at run time, so any number of instances can run side by side. Nothing is ever
 # relayed: only mail for the test domain is accepted, and every other route is an error.
 # DIR/env receives the shell-sourceable facts (ports, CA file, Maildir root).
-# --owner-pid: stop the instance by itself once that process is gone (a crashed test).
+# --owner-pid: stop the instance by itself once that process is gone (a crashed test);
+# --remove-with-owner: then also delete DIR (a temporary folder that process made).
 #
 # stop: stops the instance's Dovecot and Postfix by PID and waits for them. Idempotent.
 # deliver: drops FILE into USER's Maildir (written into tmp/, renamed into new/).
@@ -30,7 +31,7 @@ die() {
 }
 
 usage() {
-    die "usage: $0 start DIR [--no-smtp] [--owner-pid PID] | stop DIR | deliver DIR USER FILE"
+    die "usage: $0 start DIR [--no-smtp] [--owner-pid PID [--remove-with-owner]] | stop DIR | deliver DIR USER FILE"
 }
 
 # Picks N distinct free TCP ports on 127.0.0.1, below the kernel's ephemeral range so outgoing
@@ -60,6 +61,18 @@ port_open() {
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+# True once the POP3 server greets: its login process only does so when Dovecot's auth process
+# is ready. (A login process that got a connection before that waits seconds for auth, and
+# holds up a stop meanwhile.)
+pop3_greets() {
+    (
+        exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
+        read -r -t 2 line <&3 || exit 1
+        printf 'QUIT\r\n' >&3
+        [[ $line == "+OK"* ]]
+    ) 2>/dev/null
+}
+
 # A daemon that has exited stays a zombie until init reaps it, which some inits do only every
 # second or two: count a zombie as gone.
 pid_alive() {
@@ -70,11 +83,21 @@ pid_alive() {
     [ "${stat%% *}" != Z ]
 }
 
+process_group() {
+    local stat pgrp
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    read -r _ _ pgrp _ <<<"${stat##*) }"
+    echo "$pgrp"
+}
+
 read_pid() {
     [ -s "$1" ] && head -n1 "$1" | tr -dc '0-9'
 }
 
-# Sends TERM to every PID given, waits up to 5 s for all, then KILLs what is left.
+# Sends TERM to every daemon PID given and waits for all. A daemon still there after 2.5 s (a
+# Dovecot login process can hold its master for seconds while it waits for the auth process
+# that is going away) gets KILL, with its whole process group when it leads one: both masters
+# run as group leaders, and their children stay in that group.
 # The daemons are not our children: poll.
 stop_pids() {
     local pids="" pid i left
@@ -84,16 +107,21 @@ stop_pids() {
     [ -n "$pids" ] || return 0
     # shellcheck disable=SC2086
     kill -TERM $pids 2>/dev/null
-    for ((i = 0; i < 140; i++)); do
+    for ((i = 0; i < 100; i++)); do
         left=""
         for pid in $pids; do
             pid_alive "$pid" && left="$left $pid"
         done
         [ -n "$left" ] || return 0
-        if ((i == 100)); then
+        if ((i == 50)); then
             echo "mailservers: killing$left" >&2
-            # shellcheck disable=SC2086
-            kill -KILL $left 2>/dev/null
+            for pid in $left; do
+                if [ "$(process_group "$pid")" = "$pid" ]; then
+                    kill -KILL -- "-$pid" 2>/dev/null
+                else
+                    kill -KILL "$pid" 2>/dev/null
+                fi
+            done
         fi
         sleep 0.05
     done
@@ -376,7 +404,7 @@ stop_instance() {
 }
 
 start_watchdog() {
-    local owner=$1
+    local owner=$1 remove=$2
     (
         export KORIMO_WATCHDOG_SELF=$BASHPID
         trap 'exit 0' TERM
@@ -384,7 +412,7 @@ start_watchdog() {
             sleep 1 &
             wait $!
         done
-        "$SCRIPT" stop "$DIR"
+        "$SCRIPT" stop "$DIR" && [ "$remove" = 1 ] && rm -rf -- "$DIR"
     ) </dev/null >/dev/null 2>&1 &
     echo $! >"$DIR/watchdog.pid"
     disown
@@ -392,14 +420,16 @@ start_watchdog() {
 
 cmd_start() {
     WITH_SMTP=1
-    local owner=""
+    local owner="" remove=0
     while [ $# -gt 0 ]; do
         case $1 in
         --no-smtp) WITH_SMTP=0 ;;
         --owner-pid)
             owner=${2:-}
+            [[ $owner =~ ^[0-9]+$ ]] || usage
             shift
             ;;
+        --remove-with-owner) remove=1 ;;
         *) usage ;;
         esac
         shift
@@ -444,9 +474,17 @@ cmd_start() {
             start_postfix || ok=0
         fi
         if [ "$ok" = 1 ]; then
-            local want="$POP3_PORT $POP3S_PORT" deadline=$((SECONDS + PORT_WAIT_SECONDS))
+            local want="$POP3S_PORT" deadline=$((SECONDS + PORT_WAIT_SECONDS))
             [ "$WITH_SMTP" = 1 ] && want="$want $SMTP_PORT $SUBMISSION_PORT $SMTPS_PORT"
-            for p in $want; do
+            until pop3_greets "$POP3_PORT"; do
+                if ((SECONDS >= deadline)); then
+                    echo "POP3 port $POP3_PORT gave no greeting within ${PORT_WAIT_SECONDS}s" >&2
+                    ok=0
+                    break
+                fi
+                sleep 0.02
+            done
+            [ "$ok" = 1 ] && for p in $want; do
                 until port_open "$p"; do
                     if ((SECONDS >= deadline)); then
                         echo "port $p did not open within ${PORT_WAIT_SECONDS}s" >&2
@@ -459,7 +497,7 @@ cmd_start() {
         fi
         if [ "$ok" = 1 ]; then
             write_env
-            [ -n "$owner" ] && start_watchdog "$owner"
+            [ -n "$owner" ] && start_watchdog "$owner" "$remove"
             return 0
         fi
         echo "mailservers: attempt $attempt failed (logs in $DIR)" >&2
@@ -480,12 +518,14 @@ cmd_deliver() {
     [ -f "$DIR/env" ] || die "no instance in $DIR"
     # shellcheck disable=SC1091
     . "$DIR/env"
+    [[ $user =~ ^[A-Za-z0-9_-]+$ ]] || die "bad user name: $user"
     local box=$MAILDIR_ROOT/$user
     [ -d "$box/new" ] || die "no Maildir for $user"
     [ -f "$file" ] || die "no file $file"
     local now name
     now=$(date +%s.%N)
-    name="${now%.*}.M${now#*.}P$$R$RANDOM.korimo"
+    local nanos=${now#*.}
+    name="${now%.*}.M${nanos:0:6}P$$R$RANDOM.korimo"
     cp "$file" "$box/tmp/$name" || die "cannot write into $box/tmp"
     if [ "$(id -u)" = 0 ]; then
         chown "$MAIL_UID:$MAIL_GID" "$box/tmp/$name"

@@ -4,13 +4,18 @@
 #include "testMailServers.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <thread>
 
@@ -279,6 +284,74 @@ private slots:
         // The UIDL is the Maildir file's base name.
         QVERIFY2(uidls.startsWith("1 " + QFileInfo(firstPath).fileName().toLatin1() + "\r\n"), uidls.constData());
         QCOMPARE(servers_.maildirFiles(2).size(), 2);
+
+        // Emptied behind Dovecot's back, the mailbox reads as empty in the next session.
+        QVERIFY(servers_.clearMaildir(2));
+        QVERIFY(servers_.maildirFiles(2).isEmpty());
+        Dialogue d;
+        QVERIFY(d.connectPlain(servers_.pop3Port()));
+        QVERIFY(d.line().startsWith("+OK"));
+        d.send("USER user2\r\nPASS pass2\r\nSTAT\r\n");
+        QVERIFY(d.line().startsWith("+OK"));
+        QVERIFY(d.line().startsWith("+OK"));
+        QCOMPARE(d.line(), QByteArray("+OK 0 0\r\n"));
+    }
+
+    void scriptDeliversIntoNew() {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        const QByteArray message = "Subject: from the script\n\nline one\n.line two\n";
+        file.write(message);
+        file.close();
+        bool ok = false;
+        const QString out = servers_.runScript(
+            {QStringLiteral("deliver"), servers_.directory(), QStringLiteral("user1"), file.fileName()}, &ok);
+        QVERIFY2(ok, qPrintable(out));
+        const QString path = out.trimmed();
+        QCOMPARE(QFileInfo(path).dir().path(), servers_.maildir(1) + QStringLiteral("/new"));
+        QCOMPARE(servers_.maildirFiles(1), QStringList{path});
+        QCOMPARE(servers_.maildirMessage(1, 0), message);
+        QVERIFY(QDir(servers_.maildir(1) + QStringLiteral("/tmp")).isEmpty());
+
+        // Dovecot serves LF files with CR LF and dot-stuffing.
+        Dialogue d;
+        QVERIFY(d.connectPlain(servers_.pop3Port()));
+        QVERIFY(d.line().startsWith("+OK"));
+        d.send("USER user1\r\nPASS pass1\r\nRETR 1\r\n");
+        QVERIFY(d.line().startsWith("+OK"));
+        QVERIFY(d.line().startsWith("+OK"));
+        QVERIFY(d.line().startsWith("+OK"));
+        QCOMPARE(d.multiline(), QByteArray(message).replace("\n", "\r\n"));
+        QVERIFY(servers_.clearMaildir(1));
+
+        // Unknown or path-like users and missing files are refused.
+        const QList<QStringList> refused = {
+            {QStringLiteral("user9"), file.fileName()},
+            {QStringLiteral("../mail/user1"), file.fileName()},
+            {QStringLiteral("user1"), file.fileName() + QStringLiteral(".gone")},
+        };
+        for (const QStringList& args : refused) {
+            servers_.runScript(QStringList{QStringLiteral("deliver"), servers_.directory()} + args, &ok);
+            QVERIFY2(!ok, qPrintable(args.join(QLatin1Char(' '))));
+        }
+        QVERIFY(servers_.maildirFiles(1).isEmpty());
+    }
+
+    void scriptKeepsOneInstancePerFolder() {
+        bool ok = true;
+        const QString out =
+            servers_.runScript({QStringLiteral("start"), servers_.directory(), QStringLiteral("--no-smtp")}, &ok);
+        QVERIFY(!ok);
+        QVERIFY2(out.contains(QStringLiteral("already holds an instance")), qPrintable(out));
+        Dialogue d;
+        QVERIFY(d.connectPlain(servers_.pop3Port()));
+        QVERIFY(d.line().startsWith("+OK"));
+
+        // Stopping a folder that holds no servers is no error.
+        QTemporaryDir empty;
+        QVERIFY(empty.isValid());
+        servers_.runScript({QStringLiteral("stop"), empty.path()}, &ok);
+        QVERIFY(ok);
     }
 
     void smtpPlainPortDeliversIntoTheMaildir() {
@@ -400,6 +473,27 @@ private slots:
         QVERIFY(d.smtp("MAIL FROM:<user1@korimo.test>").startsWith("250"));
         const QByteArray reply = d.smtp("RCPT TO:<" + recipient + ">");
         QVERIFY2(reply.startsWith(code), reply.constData());
+    }
+
+    void listensOnLoopbackOnly() {
+        // This machine's other addresses: a connection there stays on the machine.
+        QList<QHostAddress> others;
+        for (const QHostAddress& a : QNetworkInterface::allAddresses())
+            if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+                others << a;
+        if (others.isEmpty())
+            QSKIP("no address besides loopback");
+        QList<int> ports{servers_.pop3Port(), servers_.pop3sPort()};
+        if (servers_.hasSmtp())
+            ports << servers_.smtpPort() << servers_.submissionPort() << servers_.smtpsPort();
+        for (const QHostAddress& address : others) {
+            for (int port : ports) {
+                QTcpSocket probe;
+                probe.connectToHost(address, static_cast<quint16>(port));
+                QVERIFY2(!probe.waitForConnected(1000),
+                         qPrintable(QStringLiteral("%1:%2 answers").arg(address.toString()).arg(port)));
+            }
+        }
     }
 
     void twoInstancesRunSideBySide() {

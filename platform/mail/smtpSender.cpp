@@ -1,0 +1,219 @@
+#include "smtpSender.h"
+
+#include <QFile>
+#include <QUrl>
+#include <algorithm>
+#include <curl/curl.h>
+#include <mutex>
+
+namespace korimo {
+namespace {
+
+struct Upload {
+    const QByteArray* bytes;
+    qsizetype offset = 0;
+};
+
+size_t readUpload(char* buffer, size_t size, size_t count, void* userdata) {
+    auto* upload = static_cast<Upload*>(userdata);
+    const qsizetype left = upload->bytes->size() - upload->offset;
+    const qsizetype n = std::min<qsizetype>(left, static_cast<qsizetype>(size * count));
+    std::memcpy(buffer, upload->bytes->constData() + upload->offset, static_cast<size_t>(n));
+    upload->offset += n;
+    return static_cast<size_t>(n);
+}
+
+QString describe(CURLcode code, const char* detail, long response) {
+    QString text;
+    switch (code) {
+    case CURLE_LOGIN_DENIED:
+        text = QStringLiteral("SMTPの認証に失敗しました（ユーザー名かパスワードが違います）");
+        break;
+    case CURLE_USE_SSL_FAILED:
+        text = QStringLiteral("SMTPサーバーがSTARTTLSに対応していないため送信しませんでした");
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        text = QStringLiteral("SMTPサーバーが見つかりません");
+        break;
+    case CURLE_COULDNT_CONNECT:
+        text = QStringLiteral("SMTPサーバーに接続できません");
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        text = QStringLiteral("SMTPサーバーの応答がありません");
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CONNECT_ERROR:
+        text = QStringLiteral("SMTPサーバーとの暗号化通信を確立できません（証明書を確認してください）");
+        break;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        text = response >= 500 ? QStringLiteral("SMTPサーバーが送信を拒否しました")
+                               : QStringLiteral("SMTPサーバーとの通信に失敗しました");
+        break;
+    default:
+        text = QStringLiteral("送信できませんでした");
+        break;
+    }
+    QString why = QString::fromUtf8(detail).trimmed();
+    if (why.isEmpty())
+        why = QString::fromUtf8(curl_easy_strerror(code));
+    if (response > 0 && !why.contains(QString::number(response)))
+        why += QStringLiteral(", %1").arg(response);
+    return text + QStringLiteral(" (") + why + QStringLiteral(")");
+}
+
+// The system's trusted certificates followed by the extra file, as one PEM bundle.
+QByteArray caBundle(CURL* curl, const QString& extraCaFile) {
+    char* defaultCa = nullptr;
+    QByteArray bundle;
+    if (curl_easy_getinfo(curl, CURLINFO_CAINFO, &defaultCa) == CURLE_OK && defaultCa) {
+        QFile system(QString::fromLocal8Bit(defaultCa));
+        if (system.open(QIODevice::ReadOnly))
+            bundle = system.readAll();
+    }
+    QFile extra(extraCaFile);
+    if (extra.open(QIODevice::ReadOnly))
+        bundle += "\n" + extra.readAll();
+    return bundle;
+}
+
+} // namespace
+
+SmtpEndpoint parseSmtpServer(const QString& server) {
+    SmtpEndpoint e;
+    QString text = server.trimmed();
+    QString scheme;
+    if (text.startsWith(QStringLiteral("smtps://"), Qt::CaseInsensitive)) {
+        scheme = QStringLiteral("smtps");
+        e.tls = SmtpEndpoint::Tls::Implicit;
+        e.port = 465;
+    } else if (text.startsWith(QStringLiteral("smtp://"), Qt::CaseInsensitive)) {
+        scheme = QStringLiteral("smtp");
+        e.tls = SmtpEndpoint::Tls::IfOffered;
+        e.port = 25;
+    } else if (text.contains(QStringLiteral("://"))) {
+        e.error = QStringLiteral("SMTPサーバーの指定が正しくありません: ") + server;
+        return e;
+    } else {
+        scheme = QStringLiteral("smtp");
+        e.port = 587;
+    }
+    if (text.contains(QStringLiteral("://")))
+        text = text.mid(text.indexOf(QStringLiteral("://")) + 3);
+    if (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0) {
+        const QString userInfo = text.left(at);
+        text = text.mid(at + 1);
+        const qsizetype colon = userInfo.indexOf(QLatin1Char(':'));
+        e.user = QUrl::fromPercentEncoding(userInfo.left(colon).toUtf8());
+        e.password = colon < 0 ? QString() : QUrl::fromPercentEncoding(userInfo.mid(colon + 1).toUtf8());
+    }
+    // host, host:port, [v6], [v6]:port
+    QString host = text;
+    QString port;
+    if (host.startsWith(QLatin1Char('['))) {
+        const qsizetype close = host.indexOf(QLatin1Char(']'));
+        if (close < 0) {
+            e.error = QStringLiteral("SMTPサーバーの指定が正しくありません: ") + server;
+            return e;
+        }
+        port = host.mid(close + 1);
+        host = host.mid(1, close - 1);
+        if (!port.isEmpty() && !port.startsWith(QLatin1Char(':')))
+            host.clear();
+        port = port.mid(1);
+    } else if (host.count(QLatin1Char(':')) == 1) {
+        port = host.mid(host.indexOf(QLatin1Char(':')) + 1);
+        host = host.left(host.indexOf(QLatin1Char(':')));
+    }
+    bool ok = true;
+    if (!port.isEmpty())
+        e.port = port.toInt(&ok);
+    static const QString bad = QStringLiteral("/?#@ \t\r\n");
+    const bool badHost = host.isEmpty() || std::any_of(host.begin(), host.end(), [](QChar c) {
+                             return bad.contains(c) || c.unicode() < 0x20 || c.unicode() == 0x7F;
+                         });
+    if (!ok || e.port <= 0 || e.port > 65535 || badHost) {
+        e.error = QStringLiteral("SMTPサーバーの指定が正しくありません: ") + server;
+        return e;
+    }
+    e.host = host;
+    const QString urlHost = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+    e.url = QStringLiteral("%1://%2:%3").arg(scheme, urlHost).arg(e.port);
+    return e;
+}
+
+void chooseCredentials(SmtpEndpoint& endpoint, const QString& sender, const QList<Mailbox>& accounts) {
+    if (!endpoint.user.isEmpty())
+        return;
+    for (const Mailbox& box : accounts) {
+        if (!box.server.isEmpty() && !box.account.isEmpty() && box.account.compare(sender, Qt::CaseInsensitive) == 0) {
+            endpoint.user = box.account;
+            endpoint.password = box.password;
+            return;
+        }
+    }
+}
+
+QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStringList& recipients,
+                 const QByteArray& bytes, const SmtpSendOptions& options) {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    CURL* curl = curl_easy_init();
+    if (!curl)
+        return QStringLiteral("送信の準備に失敗しました");
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_slist* rcpt = nullptr;
+    for (const QString& r : recipients)
+        rcpt = curl_slist_append(rcpt, ("<" + r.toUtf8() + ">").constData());
+    const QByteArray url = endpoint.url.toUtf8();
+    const QByteArray from = "<" + sender.toUtf8() + ">";
+    const QByteArray user = endpoint.user.toUtf8();
+    const QByteArray password = endpoint.password.toUtf8();
+    const QByteArray bundle = options.extraCaFile.isEmpty() ? QByteArray() : caBundle(curl, options.extraCaFile);
+    Upload upload{&bytes};
+
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     endpoint.tls == SmtpEndpoint::Tls::IfOffered ? static_cast<long>(CURLUSESSL_TRY)
+                                                                  : static_cast<long>(CURLUSESSL_ALL));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!bundle.isEmpty()) {
+        curl_blob blob{const_cast<char*>(bundle.constData()), static_cast<size_t>(bundle.size()), CURL_BLOB_COPY};
+        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+    }
+    if (!user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
+    // Bounded waits: connecting, each reply, a stalled upload, and the whole session.
+    const long readSeconds = std::max(1L, static_cast<long>((options.readTimeoutMs + 999) / 1000));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, readSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(options.connectTimeoutMs) + 20L * options.readTimeoutMs);
+
+    const CURLcode code = curl_easy_perform(curl);
+    long response = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+    curl_slist_free_all(rcpt);
+    curl_easy_cleanup(curl);
+    return code == CURLE_OK ? QString() : describe(code, errorBuffer, response);
+}
+
+} // namespace korimo

@@ -1,0 +1,81 @@
+// The real executable, copied into a private program folder: one instance per folder, and a second
+// start that leaves at once without touching anything.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void secondStartLeavesEverythingAlone_data() {
+        QTest::addColumn<QByteArray>("ini"); // "" for no settings file
+        QTest::newRow("no settings file") << QByteArray();
+        QTest::newRow("huge top") << QByteArray("[Main]\r\nleft=1000\r\ntop=99999\r\ntext1=3\r\n");
+    }
+    void secondStartLeavesEverythingAlone() {
+        QFETCH(QByteArray, ini);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString built = qEnvironmentVariable("KORIMO_BINARY_DIR") + QStringLiteral("/korimo");
+        const QString exe = dir.filePath(QStringLiteral("korimo"));
+        QVERIFY(QFile::copy(built + QStringLiteral("/korimo"), exe));
+        QVERIFY(QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("DATA")));
+        for (const QString& icon : {QStringLiteral("iconKorimo.ico"), QStringLiteral("Icon.ico")})
+            QVERIFY(QFile::copy(built + QStringLiteral("/DATA/") + icon, dir.filePath(QStringLiteral("DATA/") + icon)));
+        const QString iniPath = dir.filePath(QStringLiteral("iniKR.ini"));
+        if (!ini.isEmpty()) {
+            QFile f(iniPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(ini);
+        }
+        const QDateTime iniTime = QFileInfo(iniPath).lastModified();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        first.start(exe, {});
+        QVERIFY(first.waitForStarted(10000));
+        auto stopFirst = qScopeGuard([&] {
+            first.kill();
+            first.waitForFinished(10000);
+        });
+        // The first instance has made its folders once it is past the lock.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir.filePath(QStringLiteral("Sound"))).isDir(), 20000);
+        QVERIFY(QDir(dir.filePath(QStringLiteral("AttachedFiles"))).removeRecursively());
+        QVERIFY(QDir(dir.filePath(QStringLiteral("Sound"))).removeRecursively());
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(exe, {});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray());
+
+        // Nothing created, nothing written.
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("AttachedFiles"))));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("Sound"))));
+        QCOMPARE(readAll(iniPath), ini.isEmpty() ? QByteArray("<missing>") : ini);
+        QCOMPARE(QFileInfo(iniPath).lastModified(), iniTime);
+        // The first one still runs, with its window open.
+        QCOMPARE(first.state(), QProcess::Running);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"

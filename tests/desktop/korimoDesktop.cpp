@@ -1,0 +1,23 @@
+// Korimo's main window with the real tray icon and the real mail transport, for the desktop test:
+// the program as main() builds it, except that the test servers' CA is trusted beside the system's.
+//   korimo-desktop PROGRAM-FOLDER CA-FILE
+#include "dialogs.h"
+#include "frmMainKR.h"
+#include "realMailTransport.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3)
+        return 2;
+    korimo::TransportOptions options;
+    options.extraCaFile = QString::fromLocal8Bit(argv[2]);
+    options.connectTimeoutMs = 5000;
+    options.readTimeoutMs = 5000;
+    korimo::RealMailTransport transport(options);
+    korimo::QtDialogs dialogs;
+    korimo::frmMainKR window(QString::fromLocal8Bit(argv[1]), transport, dialogs);
+    window.Form_Load();
+    return QApplication::exec();
+}
