@@ -97,8 +97,11 @@ int main(int argc, char** argv) {
         } else {
             const QList<MailResult> results =
                 transport.ListMailboxes(boxes, mode == QStringLiteral("first") ? fresh.path() : data.path());
-            for (const MailResult& res : results)
+            for (const MailResult& res : results) {
+                if (!res.isArray())
+                    std::fprintf(stderr, "%s\n", qPrintable(res.text()));
                 messages = (messages < 0 || !res.isArray()) ? -1 : messages + res.items().size();
+            }
         }
         const double ms = double(t.nsecsElapsed()) / 1e6;
         if (messages < 0) {

@@ -498,6 +498,19 @@ bool Client::deleteAndQuit(int number) {
     return true;
 }
 
+void Client::quitWithoutWaiting() {
+    if (state_ == State::Failed || !socket_)
+        return;
+    send("QUIT");
+    flush();
+    // Let the command leave before the socket closes (bounded; nothing depends on it).
+    if (socket_->bytesToWrite() > 0)
+        socket_->waitForBytesWritten(qMin(opts_.readTimeoutMs, 2000));
+    socket_->disconnectFromHost();
+    state_ = State::Closed;
+    closeSocket();
+}
+
 bool Client::quit() {
     if (state_ == State::Failed || !socket_)
         return false;

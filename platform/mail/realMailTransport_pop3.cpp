@@ -163,7 +163,7 @@ MailResult listMailbox(const TransportOptions& options, const QString& server, c
     });
     if (!fetched)
         return MailResult::text(errorText(client, *target.address));
-    client.quit();
+    client.quitWithoutWaiting(); // a listing changed nothing on the server
     if (haveUids && keep != known)
         cache.save(keep);
     return MailResult::array(records);
