@@ -10,6 +10,8 @@
 # RUNDIR/demo.env receives PROGRAM_DIR and the servers' facts (see tests/servers/mailservers.sh).
 # Stop with: tests/servers/mailservers.sh stop RUNDIR/servers
 set -euo pipefail
+# An ordinary user's PATH on Debian lacks the sbin folders, where dovecot and postfix live.
+export PATH=$PATH:/usr/sbin:/sbin
 here=$(cd "$(dirname "$0")/.." && pwd -P)
 servers_script=$here/tests/servers/mailservers.sh
 

@@ -36,6 +36,21 @@ rm -rf "$out"
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/korimo-e2e.XXXXXX")
 pids=()
+# Should this script be killed outright (no trap runs), a watchdog stops what it started.
+pidfile=$work.pids
+: >"$pidfile"
+(
+    trap 'exit 0' TERM
+    while kill -0 $$ 2>/dev/null; do sleep 1 & wait $!; done
+    xargs -r kill <"$pidfile" 2>/dev/null
+    "$src/tests/servers/mailservers.sh" stop "$work/servers"
+    rm -rf "$work" "$pidfile"
+) </dev/null >/dev/null 2>&1 &
+watchdog=$!
+track() {
+    pids+=("$1")
+    echo "$1" >>"$pidfile"
+}
 cleanup() {
     local rc=$?
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
@@ -51,6 +66,8 @@ cleanup() {
         cp -f "$work/korimo.log" "$out/" 2>/dev/null
     fi
     rm -rf "$work"
+    kill "$watchdog" 2>/dev/null
+    rm -f "$pidfile"
     exit "$rc"
 }
 trap cleanup EXIT
@@ -64,6 +81,7 @@ fail() {
     exit 1
 }
 shot() {
+    [ -n "${DISPLAY:-}" ] || return 0
     step=$((step + 1))
     import -display "$DISPLAY" -window root "$(printf '%s/%02d-%s.png' "$out" "$step" "$1")" 2>/dev/null
 }
@@ -93,7 +111,7 @@ count_mail() { find "$maildir/new" "$maildir/cur" -type f | wc -l; }
 
 # --- X display and tray host ---------------------------------------------------------------------
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
+track $!
 wait_for 10 "the X server" grep -q '[0-9]' "$work/display"
 display_number=$(tr -dc '0-9' <"$work/display")
 export DISPLAY=:$display_number
@@ -101,7 +119,7 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 note "display $DISPLAY"
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 --transparent false \
     >"$work/trayer.log" 2>&1 &
-pids+=($!)
+track $!
 wait_for 10 "the tray host" xdotool search --class trayer
 
 # Window helpers. The tray icon is the window named "korimo" inside trayer's panel.
@@ -142,7 +160,7 @@ dovecot_logouts() { grep -c 'Logged out' "$SERVERS_DIR/dovecot.log"; }
 # --- start: tray mode ----------------------------------------------------------------------------
 "$PROGRAM_DIR/korimo" >"$work/korimo.log" 2>&1 &
 korimo_pid=$!
-pids+=($korimo_pid)
+track $korimo_pid
 wait_for 10 "the tray icon after start" tray_icon_present
 main_hidden || fail "the main window is shown in tray mode"
 # The first check finds the four messages of the last count: no announcement.
