@@ -392,6 +392,27 @@ bool Client::stat(int* count) {
     return true;
 }
 
+bool Client::uidlOf(int number, QByteArray* uid) {
+    if (state_ != State::Transaction)
+        return false;
+    send("UIDL " + QByteArray::number(number));
+    flush();
+    Reply reply;
+    if (!readReply(&reply))
+        return false;
+    if (reply.kind != Reply::Ok) {
+        error_ = ErrorKind::ServerError;
+        detail_ = shortText(reply.text);
+        return false;
+    }
+    int n = 0;
+    if (!parseUidlLine(reply.text, &n, uid) || n != number) {
+        fail(ErrorKind::Protocol, shortText(reply.text));
+        return false;
+    }
+    return true;
+}
+
 bool Client::topHeaders(const QList<int>& numbers,
                         const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders) {
     if (state_ != State::Transaction)

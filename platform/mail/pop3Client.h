@@ -88,6 +88,9 @@ public:
     // UIDL: uids[k] belongs to message k+1. false on -ERR (state stays Transaction) or a broken session.
     bool uidl(QList<QByteArray>* uids);
     bool stat(int* count);
+    // UIDL n: the unique id of message n. false on -ERR (no such message; state stays Transaction) or a
+    // broken session.
+    bool uidlOf(int number, QByteArray* uid);
     // TOP n 0 for each number (pipelined when allowed); onHeaders gets the header bytes or ok=false on -ERR.
     // false when the session broke.
     bool topHeaders(const QList<int>& numbers,

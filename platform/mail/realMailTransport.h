@@ -30,10 +30,10 @@ public:
     QString SendMail(const QString& server, const QString& recipients, const QString& sender, const QString& subject,
                      const QString& body, const QString& attachment) override;
     // POP3 (realMailTransport_pop3.cpp).
-    MailResult RcvMail2(const QString& server, const QString& account, const QString& password,
-                        const QString& command, const QString& folder) override;
-    MailResult RcvMail(const QString& server, const QString& account, const QString& password,
-                       const QString& command, const QString& folder) override;
+    MailResult RcvMail2(const QString& server, const QString& account, const QString& password, const QString& command,
+                        const QString& folder) override;
+    MailResult RcvMail(const QString& server, const QString& account, const QString& password, const QString& command,
+                       const QString& folder) override;
     QList<MailResult> ListMailboxes(const QList<Mailbox>& boxes, const QString& folder) override;
     // MIME (realMailTransport_mime.cpp).
     MailResult ReadMail(const QString& path, const QString& fields, const QString& folder) override;

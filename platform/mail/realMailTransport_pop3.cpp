@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QTemporaryFile>
 #include <thread>
@@ -118,8 +120,56 @@ QString unknownCommand(const QString& command) {
     return QStringLiteral("知らないコマンドです: ") + shown;
 }
 
-MailResult listMailbox(const TransportOptions& options, const QString& server, const QString& account,
-                       const QString& password, const QString& folder) {
+// What each transport listed last, per mailbox: the UIDLs in server order. The windows delete by
+// position ("DELE 3" is the third row they showed); when another mail program has deleted or added
+// messages since, position 3 is a different message. A deletion therefore first asks the server for
+// the UIDL of message n and refuses when it is not the one that was listed as n.
+class Listings {
+public:
+    static Listings& instance() {
+        static Listings listings;
+        return listings;
+    }
+    void remember(const RealMailTransport* t, const QString& key, QList<QByteArray> uids) {
+        QMutexLocker lock(&mutex_);
+        byTransport_[t].insert(key, std::move(uids));
+    }
+    void forget(const RealMailTransport* t, const QString& key) {
+        QMutexLocker lock(&mutex_);
+        byTransport_[t].remove(key);
+    }
+    void forgetAll(const RealMailTransport* t) {
+        QMutexLocker lock(&mutex_);
+        byTransport_.remove(t);
+    }
+    // The UIDL listed as message n, or empty when unknown.
+    QByteArray listed(const RealMailTransport* t, const QString& key, int n) const {
+        QMutexLocker lock(&mutex_);
+        const QList<QByteArray> uids = byTransport_.value(t).value(key);
+        return n <= uids.size() ? uids[n - 1] : QByteArray();
+    }
+    // After "DELE n" the messages behind n move up by one, as the server numbers them in the next session.
+    void deleted(const RealMailTransport* t, const QString& key, int n, const QByteArray& uid) {
+        QMutexLocker lock(&mutex_);
+        auto it = byTransport_.find(t);
+        if (it == byTransport_.end())
+            return;
+        auto box = it->find(key);
+        if (box != it->end() && n <= box->size() && box->at(n - 1) == uid)
+            box->removeAt(n - 1);
+    }
+
+private:
+    mutable QMutex mutex_;
+    QHash<const RealMailTransport*, QHash<QString, QList<QByteArray>>> byTransport_;
+};
+
+QString mailboxKey(const QString& server, const QString& account) {
+    return server.trimmed().toLower() + QStringLiteral("\n") + account;
+}
+
+MailResult listMailbox(const RealMailTransport* self, const TransportOptions& options, const QString& server,
+                       const QString& account, const QString& password, const QString& folder) {
     const Target target = resolve(server);
     if (!target.address)
         return MailResult::text(target.error);
@@ -164,22 +214,44 @@ MailResult listMailbox(const TransportOptions& options, const QString& server, c
     if (!fetched)
         return MailResult::text(errorText(client, *target.address));
     client.quitWithoutWaiting(); // a listing changed nothing on the server
+    if (haveUids)
+        Listings::instance().remember(self, mailboxKey(server, account), uids);
+    else
+        Listings::instance().forget(self, mailboxKey(server, account));
     if (haveUids && keep != known)
         cache.save(keep);
     return MailResult::array(records);
 }
 
-MailResult deleteMessage(const TransportOptions& options, const QString& server, const QString& account,
-                         const QString& password, int number) {
+MailResult deleteMessage(const RealMailTransport* self, const TransportOptions& options, const QString& server,
+                         const QString& account, const QString& password, int number) {
     const Target target = resolve(server);
     if (!target.address)
         return MailResult::text(target.error);
     pop3::Client client(clientOptions(options));
     if (!client.login(*target.address, account, password))
         return MailResult::text(errorText(client, *target.address));
-    if (client.deleteAndQuit(number))
+    const QString key = mailboxKey(server, account);
+    const QByteArray listed = Listings::instance().listed(self, key, number);
+    if (!listed.isEmpty()) {
+        QByteArray now;
+        const bool known = client.uidlOf(number, &now);
+        if (!known && client.state() != pop3::Client::State::Transaction)
+            return MailResult::text(errorText(client, *target.address));
+        if (now != listed) {
+            client.quitWithoutWaiting();
+            Listings::instance().forget(self, key);
+            return MailResult::text(QStringLiteral("メールボックスの中身が変わっていたため、メール ") +
+                                    QString::number(number) +
+                                    QStringLiteral(" を削除しませんでした。一覧を取り直してください"));
+        }
+    }
+    if (client.deleteAndQuit(number)) {
+        if (!listed.isEmpty())
+            Listings::instance().deleted(self, key, number, listed);
         return MailResult::text(QStringLiteral("メール ") + QString::number(number) +
                                 QStringLiteral(" を削除しました"));
+    }
     if (client.state() == pop3::Client::State::Failed && client.errorKind() != pop3::ErrorKind::ServerError)
         return MailResult::text(errorText(client, *target.address) + QStringLiteral("。削除は確定していません"));
     return MailResult::text(QStringLiteral("メール ") + QString::number(number) +
@@ -234,14 +306,16 @@ MailResult saveMessage(const TransportOptions& options, const QString& server, c
 
 RealMailTransport::RealMailTransport(TransportOptions options) : options_(std::move(options)) {}
 
-RealMailTransport::~RealMailTransport() = default;
+RealMailTransport::~RealMailTransport() {
+    Listings::instance().forgetAll(this);
+}
 
 MailResult RealMailTransport::RcvMail2(const QString& server, const QString& account, const QString& password,
                                        const QString& command, const QString& folder) {
     if (command == QStringLiteral("LIST"))
-        return listMailbox(options_, server, account, password, folder);
+        return listMailbox(this, options_, server, account, password, folder);
     if (const int n = commandNumber(command, QStringLiteral("DELE ")); n > 0)
-        return deleteMessage(options_, server, account, password, n);
+        return deleteMessage(this, options_, server, account, password, n);
     return MailResult::text(unknownCommand(command));
 }
 

@@ -357,6 +357,42 @@ private slots:
         QVERIFY(r.text().contains(QStringLiteral("削除しました")));
     }
 
+    void deletionMakesSureItIsTheListedMessage() {
+        // The windows delete "the n-th row they showed": another mail program may have changed the
+        // mailbox since the listing, and then message n is no longer that row.
+        const S::Script listing =
+            classicLogin() + S::Script{S::expect("UIDL"),    S::send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
+                                       S::expect("TOP 1 0"), S::send(topReply("a")),
+                                       S::expect("TOP 2 0"), S::send(topReply("b")),
+                                       S::expect("TOP 3 0"), S::send(topReply("c")),
+                                       S::expect("QUIT"),    S::line("+OK")};
+        S server(
+            {listing,
+             // Unchanged: message 2 is still b.
+             classicLogin() + S::Script{S::expect("UIDL 2"), S::line("+OK 2 b"), S::expect("DELE 2"), S::line("+OK"),
+                                        S::expect("QUIT"), S::line("+OK")},
+             // The next call numbers c as 2; meanwhile another program put d there.
+             classicLogin() + S::Script{S::expect("UIDL 2"), S::line("+OK 2 d"), S::expect("QUIT"), S::line("+OK")},
+             listing,
+             // Message 3 is gone altogether.
+             classicLogin() +
+                 S::Script{S::expect("UIDL 3"), S::line("-ERR no such message"), S::expect("QUIT"), S::line("+OK")}});
+        RealMailTransport t(quickOptions());
+        const QString srv = plainServer(server);
+        QVERIFY(t.RcvMail2(srv, "taro", "secret", "LIST", QString()).isArray());
+        QVERIFY(t.RcvMail2(srv, "taro", "secret", "DELE 2", QString()).text().contains(QStringLiteral("削除しました")));
+        const MailResult changed = t.RcvMail2(srv, "taro", "secret", "DELE 2", QString());
+        QVERIFY2(changed.text().contains(QStringLiteral("削除しませんでした")), qPrintable(changed.text()));
+        QVERIFY(!changed.text().contains(QStringLiteral("PASSWORD")));
+        QVERIFY(t.RcvMail2(srv, "taro", "secret", "LIST", QString()).isArray());
+        const MailResult gone = t.RcvMail2(srv, "taro", "secret", "DELE 3", QString());
+        QVERIFY2(gone.text().contains(QStringLiteral("削除しませんでした")), qPrintable(gone.text()));
+        QVERIFY(server.waitFinished());
+        QCOMPARE(server.failures(), QStringList());
+        QCOMPARE(server.received().count("DELE 2"), 1);
+        QVERIFY(!server.received().contains("DELE 3"));
+    }
+
     void saveWritesTheUnstuffedMessage() {
         QTemporaryDir dir;
         S server({classicLogin() + S::Script{S::expect("RETR 1"),
