@@ -4,7 +4,6 @@
 #include "iniKeys.h"
 #include "mainWindowLink.h"
 #include "modSpecialFolder.h"
-#include "twips.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,7 +11,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,7 +18,6 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -403,20 +400,7 @@ void frmSetKR::Form_Load() {
 }
 
 void frmSetKR::ReadSettings() {
-    const int left = readInt(ini_, keys::SetLeft);
-    const int top = readInt16(ini_, keys::SetTop);
-    move(twipsToPixelsX(*this, left), twipsToPixelsY(*this, top));
-    loadedPosTwips_ = QPoint(left, top);
-    loadedPosPixels_ = pos();
-    // A position on no screen (another monitor, a hand-edited file) would leave the window out of
-    // reach: it then opens in the middle of the primary screen.
-    const QSize size = sizeHint();
-    if (!QGuiApplication::screenAt(QRect(pos(), size).center())) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
-            loadedPosTwips_.reset(); // the new place is what gets saved
-        }
-    }
+    placement_.restore(*this, QPoint(readInt(ini_, keys::SetLeft), readInt16(ini_, keys::SetTop)), sizeHint());
 
     Text1->setText(readString(ini_, keys::SmtpServer));
     Text2->setText(readString(ini_, keys::SenderAddress));
@@ -451,10 +435,7 @@ void frmSetKR::ReadSettings() {
 // Saving and closing.
 
 void frmSetKR::WriteSettings() {
-    // Unmoved, the window keeps the position it was given exactly, free of pixel rounding.
-    const QPoint twips = loadedPosTwips_ && pos() == loadedPosPixels_
-                             ? *loadedPosTwips_
-                             : QPoint(pixelsToTwipsX(*this, x()), pixelsToTwipsY(*this, y()));
+    const QPoint twips = placement_.twipsToSave(*this);
     writeValue(ini_, keys::SetLeft, twips.x());
     writeValue(ini_, keys::SetTop, twips.y());
 
