@@ -4,7 +4,7 @@
 #include "fakeMailTransport.h"
 #include "frmReceiveKR.h"
 #include "iniKeys.h"
-#include "mainWindowLink.h"
+#include "recordingMainWindow.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -24,14 +24,6 @@
 using namespace korimo;
 
 namespace {
-
-class RecordingMainWindow : public MainWindowLink {
-public:
-    QStringList events;
-    void restoreNormal() override { events << "restore"; }
-    void setStatusLine(const QString& text) override { events << "status:" + text; }
-    void focusStartButtonIfShown() override { events << "focus"; }
-};
 
 // A summary record as the transport lays it out: keyword, separator, value, one blank, ...
 QString rec(const QString& subject, const QString& from = "sender@example.jp") {

@@ -5,7 +5,7 @@
 #include "fakeMailTransport.h"
 #include "frmTransKR.h"
 #include "iniKeys.h"
-#include "mainWindowLink.h"
+#include "recordingMainWindow.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -30,16 +30,6 @@
 using namespace korimo;
 
 namespace {
-
-class RecordingMainWindow : public MainWindowLink {
-public:
-    int restored = 0;
-    QStringList statusLines;
-    int focusCalls = 0;
-    void restoreNormal() override { ++restored; }
-    void setStatusLine(const QString& text) override { statusLines << text; }
-    void focusStartButtonIfShown() override { ++focusCalls; }
-};
 
 // A transport whose SendMail waits until the test lets it go, so the test can look at the window
 // while a send is under way.

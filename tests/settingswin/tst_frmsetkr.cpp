@@ -3,8 +3,8 @@
 #include "dialogs.h"
 #include "frmSetKR.h"
 #include "iniKeys.h"
-#include "mainWindowLink.h"
 #include "modIniFile.h"
+#include "recordingMainWindow.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -29,16 +29,6 @@
 using namespace korimo;
 
 namespace {
-
-class RecordingLink : public MainWindowLink {
-public:
-    int restores = 0;
-    int focusCalls = 0;
-    QStringList statusLines;
-    void restoreNormal() override { ++restores; }
-    void setStatusLine(const QString& text) override { statusLines << text; }
-    void focusStartButtonIfShown() override { ++focusCalls; }
-};
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -72,7 +62,7 @@ class TestFrmSetKR : public QObject {
     QString program_;
     QString autostart_;
     ScriptedDialogs dialogs_;
-    RecordingLink link_;
+    RecordingMainWindow link_;
 
     IniFile ini() const { return IniFile(program_); }
     QString iniPath() const { return IniFilePath(program_); }
@@ -112,7 +102,7 @@ private slots:
         QFile::remove(iniPath());
         QFile::remove(entry());
         dialogs_ = ScriptedDialogs();
-        link_ = RecordingLink();
+        link_ = RecordingMainWindow();
     }
 
     void noPastKeysOpensWithDefaults() {
@@ -227,7 +217,7 @@ private slots:
         w->Command2->click();
         gone(w);
         QCOMPARE(readAll(iniPath()), before);
-        QVERIFY(link_.restores >= 1);
+        QVERIFY(link_.restored >= 1);
         QCOMPARE(link_.focusCalls, 1);
     }
 
@@ -244,7 +234,7 @@ private slots:
         QCOMPARE(pastValue("acou-0"), "");
         QCOMPARE(pastValue("pass-0"), "");
         QCOMPARE(pastValue("smtp-1"), "pop.two");
-        QVERIFY(link_.restores >= 1);
+        QVERIFY(link_.restored >= 1);
         QCOMPARE(link_.focusCalls, 1);
     }
 
@@ -258,7 +248,7 @@ private slots:
         QVERIFY(w->close());
         gone(w);
         QCOMPARE(readAll(iniPath()), before);
-        QCOMPARE(link_.restores, 1);
+        QCOMPARE(link_.restored, 1);
         QCOMPARE(link_.focusCalls, 1);
     }
 
