@@ -108,20 +108,7 @@ bool Client::connectSocket(const ServerAddress& address) {
         return false;
     }
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (address.implicitTls) {
-        if (!socket_->waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            const auto errors = socket_->sslHandshakeErrors();
-            if (!errors.isEmpty())
-                fail(ErrorKind::Certificate, errors.first().errorString());
-            else if (socket_->error() == QAbstractSocket::SocketTimeoutError)
-                fail(ErrorKind::Timeout);
-            else
-                fail(ErrorKind::Tls, socket_->errorString());
-            return false;
-        }
-        tls_ = true;
-    }
-    return true;
+    return !address.implicitTls || finishHandshake(int(qMax<qint64>(1, deadline.remainingTime())));
 }
 
 bool Client::startTls() {
@@ -131,7 +118,11 @@ bool Client::startTls() {
         return false;
     }
     socket_->startClientEncryption();
-    if (!socket_->waitForEncrypted(opts_.connectTimeoutMs)) {
+    return finishHandshake(opts_.connectTimeoutMs);
+}
+
+bool Client::finishHandshake(int timeoutMs) {
+    if (!socket_->waitForEncrypted(timeoutMs)) {
         const auto errors = socket_->sslHandshakeErrors();
         if (!errors.isEmpty())
             fail(ErrorKind::Certificate, errors.first().errorString());

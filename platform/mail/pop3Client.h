@@ -108,6 +108,8 @@ public:
 private:
     bool connectSocket(const ServerAddress& address);
     bool startTls();
+    // Waits for the TLS handshake the socket has begun; a failure says why (certificate, timeout, TLS).
+    bool finishHandshake(int timeoutMs);
     void advance(const Reply& reply, const QList<QByteArray>& body);
     void chooseAuthentication();
     void send(QByteArrayView command, QByteArrayView traceText = {});
