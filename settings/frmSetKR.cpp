@@ -101,6 +101,22 @@ QHBoxLayout* arrowRow(QPushButton* up, QLabel* number, QPushButton* down) {
     return row;
 }
 
+// A browser's "↑", number and "↓" in a row, made in that order.
+QHBoxLayout* arrowRow(QWidget* frame, QPushButton** up, QLabel** number, QPushButton** down) {
+    *up = makeButton(QStringLiteral("↑"), frame);
+    *down = makeButton(QStringLiteral("↓"), frame);
+    *number = makeNumberLabel(frame);
+    return arrowRow(*up, *number, *down);
+}
+
+// A browser over one box: the box, and the arrows under it on the right.
+void singleBoxBrowser(QGroupBox* frame, QLineEdit* box, QPushButton** up, QLabel** number, QPushButton** down) {
+    QHBoxLayout* arrows = arrowRow(frame, up, number, down);
+    auto* grid = new QGridLayout(frame);
+    grid->addWidget(box, 0, 0);
+    grid->addLayout(arrows, 1, 0, Qt::AlignRight);
+}
+
 // The running executable after resolving links: what the autostart entry starts.
 QString runningExecutable() {
     const QString path = QCoreApplication::applicationFilePath();
@@ -271,24 +287,17 @@ void frmSetKR::buildControls() {
     const QString tip10 = QStringLiteral("宛名を入力します");
     Label10 = makeLabel(QStringLiteral("宛名"), Frame6, tip10);
     Text9 = makeBox(Frame6, tip10);
-    Command4[0] = makeButton(QStringLiteral("↑"), Frame6);
-    Command4[1] = makeButton(QStringLiteral("↓"), Frame6);
-    Label7 = makeNumberLabel(Frame6);
+    QHBoxLayout* arrows6 = arrowRow(Frame6, &Command4[0], &Label7, &Command4[1]);
     auto* g6 = new QGridLayout(Frame6);
     g6->addWidget(Label9, 0, 0);
     g6->addWidget(Text8, 0, 1);
     g6->addWidget(Label10, 1, 0);
     g6->addWidget(Text9, 1, 1);
-    g6->addLayout(arrowRow(Command4[0], Label7, Command4[1]), 2, 1, Qt::AlignRight);
+    g6->addLayout(arrows6, 2, 1, Qt::AlignRight);
 
     Frame7 = new QGroupBox(QStringLiteral("件名(任意)"), tab3);
     Text10 = makeBox(Frame7, QStringLiteral("既定の件名を入力します"));
-    Command4[2] = makeButton(QStringLiteral("↑"), Frame7);
-    Command4[3] = makeButton(QStringLiteral("↓"), Frame7);
-    Label8 = makeNumberLabel(Frame7);
-    auto* g7 = new QGridLayout(Frame7);
-    g7->addWidget(Text10, 0, 0);
-    g7->addLayout(arrowRow(Command4[2], Label8, Command4[3]), 1, 0, Qt::AlignRight);
+    singleBoxBrowser(Frame7, Text10, &Command4[2], &Label8, &Command4[3]);
 
     Frame8 = new QGroupBox(QStringLiteral("送信者(送信する場合必須)"), tab3);
     const QString tip11 = QStringLiteral("送信者名を入力します(必須)");
@@ -315,21 +324,11 @@ void frmSetKR::buildControls() {
     Frame9 = new QGroupBox(QStringLiteral("送信者(任意)"), tab4);
     Text12 = makeBox(Frame9);
     Text12->setInputMethodHints(Qt::ImhPreferLatin); // the input method starts off here
-    Command5[0] = makeButton(QStringLiteral("↑"), Frame9);
-    Command5[1] = makeButton(QStringLiteral("↓"), Frame9);
-    Label12 = makeNumberLabel(Frame9);
-    auto* g9 = new QGridLayout(Frame9);
-    g9->addWidget(Text12, 0, 0);
-    g9->addLayout(arrowRow(Command5[0], Label12, Command5[1]), 1, 0, Qt::AlignRight);
+    singleBoxBrowser(Frame9, Text12, &Command5[0], &Label12, &Command5[1]);
 
     Frame10 = new QGroupBox(QStringLiteral("件名(任意)"), tab4);
     Text13 = makeBox(Frame10);
-    Command5[2] = makeButton(QStringLiteral("↑"), Frame10);
-    Command5[3] = makeButton(QStringLiteral("↓"), Frame10);
-    Label13 = makeNumberLabel(Frame10);
-    auto* g10 = new QGridLayout(Frame10);
-    g10->addWidget(Text13, 0, 0);
-    g10->addLayout(arrowRow(Command5[2], Label13, Command5[3]), 1, 0, Qt::AlignRight);
+    singleBoxBrowser(Frame10, Text13, &Command5[2], &Label13, &Command5[3]);
 
     auto* v4 = new QVBoxLayout(tab4);
     v4->addWidget(Label14);
