@@ -23,13 +23,6 @@ namespace korimo::tool {
 
 namespace {
 
-void out(const QString& text) {
-    std::fputs(text.toUtf8().constData(), stdout);
-}
-void err(const QString& text) {
-    std::fputs(text.toUtf8().constData(), stderr);
-}
-
 const char* const kUsage = R"(usage: korimo-mail COMMAND [ARGS] [OPTIONS]
 
 Commands:
@@ -200,13 +193,19 @@ int runList(const Options& o) {
     return ExitOk;
 }
 
+// save and delete: the count of arguments, the message number first, and the mailbox options. false
+// once the user has been told what is wrong.
+bool messageArguments(const Options& o, qsizetype count, const QString& wrongCount, QString* n) {
+    if (o.positionals.size() != count) {
+        err(wrongCount);
+        return false;
+    }
+    return messageNumber(o.positionals[0], n) && needMailbox(o);
+}
+
 int runSave(const Options& o) {
     QString n;
-    if (o.positionals.size() != 2) {
-        err(QStringLiteral("korimo-mail: save takes a message number and a folder\n"));
-        return ExitUsage;
-    }
-    if (!messageNumber(o.positionals[0], &n) || !needMailbox(o))
+    if (!messageArguments(o, 2, QStringLiteral("korimo-mail: save takes a message number and a folder\n"), &n))
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
     const MailResult r = t.RcvMail(o.server, o.account, o.password, QStringLiteral("SAVE ") + n, o.positionals[1]);
@@ -218,11 +217,7 @@ int runSave(const Options& o) {
 
 int runDelete(const Options& o) {
     QString n;
-    if (o.positionals.size() != 1) {
-        err(QStringLiteral("korimo-mail: delete takes a message number\n"));
-        return ExitUsage;
-    }
-    if (!messageNumber(o.positionals[0], &n) || !needMailbox(o))
+    if (!messageArguments(o, 1, QStringLiteral("korimo-mail: delete takes a message number\n"), &n))
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
     const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("DELE ") + n, o.dataFolder);
