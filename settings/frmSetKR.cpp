@@ -101,6 +101,15 @@ QHBoxLayout* arrowRow(QPushButton* up, QLabel* number, QPushButton* down) {
     return row;
 }
 
+// A tab page: its parts from the top, with the space left over at the bottom.
+void addPage(QTabWidget* tabs, QWidget* page, std::initializer_list<QWidget*> parts, const QString& caption) {
+    auto* column = new QVBoxLayout(page);
+    for (QWidget* part : parts)
+        column->addWidget(part);
+    column->addStretch();
+    tabs->addTab(page, caption);
+}
+
 // A browser's "↑", number and "↓" in a row, made in that order.
 QHBoxLayout* arrowRow(QWidget* frame, QPushButton** up, QLabel** number, QPushButton** down) {
     *up = makeButton(QStringLiteral("↑"), frame);
@@ -217,12 +226,7 @@ void frmSetKR::buildControls() {
     g3->addWidget(Text4, 1);
     g3->addWidget(Command3, 0, Qt::AlignTop);
 
-    auto* v1 = new QVBoxLayout(tab1);
-    v1->addWidget(Frame1);
-    v1->addWidget(Frame2);
-    v1->addWidget(Frame3);
-    v1->addStretch();
-    SSTab1->addTab(tab1, QStringLiteral("①　サーバー・動作の設定"));
+    addPage(SSTab1, tab1, {Frame1, Frame2, Frame3}, QStringLiteral("①　サーバー・動作の設定"));
 
     // ②: mailboxes and the notification icon.
     auto* tab2 = new QWidget;
@@ -270,12 +274,7 @@ void frmSetKR::buildControls() {
     g11->addWidget(Label15, 1);
     g11->addWidget(Command6, 0, Qt::AlignTop);
 
-    auto* v2 = new QVBoxLayout(tab2);
-    v2->addWidget(Frame4);
-    v2->addWidget(Frame5);
-    v2->addWidget(Frame11);
-    v2->addStretch();
-    SSTab1->addTab(tab2, QStringLiteral("②　メールボックスの設定"));
+    addPage(SSTab1, tab2, {Frame4, Frame5, Frame11}, QStringLiteral("②　メールボックスの設定"));
 
     // ③: recipients, preset subjects, sender name.
     auto* tab3 = new QWidget;
@@ -307,12 +306,7 @@ void frmSetKR::buildControls() {
     g8->addWidget(Label11, 0, 0);
     g8->addWidget(Text11, 0, 1);
 
-    auto* v3 = new QVBoxLayout(tab3);
-    v3->addWidget(Frame6);
-    v3->addWidget(Frame7);
-    v3->addWidget(Frame8);
-    v3->addStretch();
-    SSTab1->addTab(tab3, QStringLiteral("③　送信の設定"));
+    addPage(SSTab1, tab3, {Frame6, Frame7, Frame8}, QStringLiteral("③　送信の設定"));
 
     // ④: notification exclusions.
     auto* tab4 = new QWidget;
@@ -330,12 +324,7 @@ void frmSetKR::buildControls() {
     Text13 = makeBox(Frame10);
     singleBoxBrowser(Frame10, Text13, &Command5[2], &Label13, &Command5[3]);
 
-    auto* v4 = new QVBoxLayout(tab4);
-    v4->addWidget(Label14);
-    v4->addWidget(Frame9);
-    v4->addWidget(Frame10);
-    v4->addStretch();
-    SSTab1->addTab(tab4, QStringLiteral("④　お知らせ除外機能の設定"));
+    addPage(SSTab1, tab4, {Label14, Frame9, Frame10}, QStringLiteral("④　お知らせ除外機能の設定"));
 
     // Below the tabs.
     Label17 = makeLabel(QStringLiteral("設定を変更した場合、このソフトを再起動させる必要があります。"), this);
