@@ -6,6 +6,7 @@
 #include "frmTransKR.h"
 #include "iniKeys.h"
 #include "recordingMainWindow.h"
+#include "testFiles.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -44,11 +45,6 @@ public:
         return FakeMailTransport::SendMail(server, recipients, sender, subject, body, attachment);
     }
 };
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The "key=value" lines of one section of the file, in file order.
 QStringList sectionLines(const QString& path, const QString& section) {

@@ -5,6 +5,7 @@
 #include "iniKeys.h"
 #include "modIniFile.h"
 #include "recordingMainWindow.h"
+#include "testFiles.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -30,16 +31,11 @@ using namespace korimo;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Key names of one section in file order.
 QStringList keysOf(const QString& iniPath, const QByteArray& section) {
     QStringList out;
     bool in = false;
-    for (const QByteArray& raw : readAll(iniPath).split('\n')) {
+    for (const QByteArray& raw : readFile(iniPath).split('\n')) {
         const QByteArray line = raw.trimmed();
         if (line.startsWith('[')) {
             in = line == '[' + section + ']';
@@ -208,7 +204,7 @@ private slots:
         writeValue(ini(), keys::Accounts, QString("ユーザー"), 0);
         writeValue(ini(), keys::Passwords, QString("pw"), 0);
         writeValue(ini(), keys::SmtpServer, QString("smtp.example"));
-        const QByteArray before = readAll(iniPath());
+        const QByteArray before = readFile(iniPath());
         QPointer<frmSetKR> w(open());
         QCOMPARE(w->Text5->text(), "pop.example");
         w->Command8->click();
@@ -216,7 +212,7 @@ private slots:
         w->Text1->setText("changed");
         w->Command2->click();
         gone(w);
-        QCOMPARE(readAll(iniPath()), before);
+        QCOMPARE(readFile(iniPath()), before);
         QVERIFY(link_.restored >= 1);
         QCOMPARE(link_.focusCalls, 1);
     }
@@ -240,14 +236,14 @@ private slots:
 
     void closeBoxSavesNothing() {
         writeValue(ini(), keys::SmtpServer, QString("smtp.example"));
-        const QByteArray before = readAll(iniPath());
+        const QByteArray before = readFile(iniPath());
         QPointer<frmSetKR> w(open());
         w->show();
         w->Text1->setText("other");
         w->Text5->setText("pop.new");
         QVERIFY(w->close());
         gone(w);
-        QCOMPARE(readAll(iniPath()), before);
+        QCOMPARE(readFile(iniPath()), before);
         QCOMPARE(link_.restored, 1);
         QCOMPARE(link_.focusCalls, 1);
     }
@@ -306,7 +302,7 @@ private slots:
             writeValue(f, keys::Accounts, QString("acc%1").arg(n), n);
             writeValue(f, keys::Passwords, QString("pw%1").arg(n), n);
         }
-        const QByteArray before = readAll(iniPath());
+        const QByteArray before = readFile(iniPath());
         QPointer<frmSetKR> w(open());
         QCOMPARE(w->Text11->text(), "山田　太郎");
         QCOMPARE(w->Text3->text(), "40000");
@@ -317,7 +313,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(entry())); // ticked while loading: no entry made
         w->Command1->click();
         gone(w);
-        QCOMPARE(readAll(iniPath()), before);
+        QCOMPARE(readFile(iniPath()), before);
         QVERIFY(!QFileInfo::exists(entry()));
     }
 
@@ -584,7 +580,7 @@ private slots:
         w->Command1->click();
         gone(w);
         QCOMPARE(pastValue("check1"), "1");
-        QVERIFY(!readAll(entry()).contains("/bin/true"));
+        QVERIFY(!readFile(entry()).contains("/bin/true"));
     }
 
     void startupFailureIsSilent() {
