@@ -5,6 +5,7 @@
 #include "fakeMailTransport.h"
 #include "frmTransKR.h"
 #include "iniKeys.h"
+#include "offScreenPositions.h"
 #include "recordingMainWindow.h"
 #include "testFiles.h"
 #include "twips.h"
@@ -533,13 +534,7 @@ private slots:
         QCOMPARE(readInt(ini, keys::TransCloseAfterSend), 0);
     }
 
-    void positionOnNoScreenOpensOnTheScreen_data() {
-        QTest::addColumn<int>("left");
-        QTest::addColumn<int>("top");
-        QTest::newRow("far left") << -200000 << 2200;
-        QTest::newRow("far below, clamped to 16 bits") << 4000 << 900000;
-        QTest::newRow("far right") << 3000000 << 0;
-    }
+    void positionOnNoScreenOpensOnTheScreen_data() { addOffScreenPositionRows(); }
     void positionOnNoScreenOpensOnTheScreen() {
         QFETCH(int, left);
         QFETCH(int, top);

@@ -4,6 +4,7 @@
 #include "frmSetKR.h"
 #include "iniKeys.h"
 #include "modIniFile.h"
+#include "offScreenPositions.h"
 #include "recordingMainWindow.h"
 #include "testFiles.h"
 #include "twips.h"
@@ -327,13 +328,7 @@ private slots:
         QCOMPARE(ini().ReadIniInt(u"Set", u"top", 0), 3000);
     }
 
-    void positionOnNoScreenOpensOnTheScreen_data() {
-        QTest::addColumn<int>("left");
-        QTest::addColumn<int>("top");
-        QTest::newRow("far left") << -200000 << 2200;
-        QTest::newRow("far below, clamped to 16 bits") << 4000 << 900000;
-        QTest::newRow("far right") << 3000000 << 0;
-    }
+    void positionOnNoScreenOpensOnTheScreen_data() { addOffScreenPositionRows(); }
     void positionOnNoScreenOpensOnTheScreen() {
         QFETCH(int, left);
         QFETCH(int, top);
