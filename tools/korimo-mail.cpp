@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <functional>
+#include <limits>
 
 namespace korimo::tool {
 
@@ -73,7 +74,18 @@ bool parseOptions(const QStringList& args, Options* o) {
             *target = args[++i];
             return true;
         };
-        QString v;
+        auto number = [&](int* target, int lowest, int highest, const QString& complaint) {
+            QString v;
+            if (!value(&v))
+                return false;
+            bool ok = false;
+            *target = v.toInt(&ok);
+            if (!ok || *target < lowest || *target > highest) {
+                err(complaint);
+                return false;
+            }
+            return true;
+        };
         if (a == QStringLiteral("--help") || a == QStringLiteral("-h")) {
             o->help = true;
         } else if (a == QStringLiteral("--server")) {
@@ -89,14 +101,8 @@ bool parseOptions(const QStringList& args, Options* o) {
             if (!value(&o->iniFolder))
                 return false;
         } else if (a == QStringLiteral("--slot")) {
-            if (!value(&v))
+            if (!number(&o->slot, 1, 5, QStringLiteral("korimo-mail: --slot takes 1 to 5\n")))
                 return false;
-            bool ok = false;
-            o->slot = v.toInt(&ok);
-            if (!ok || o->slot < 1 || o->slot > 5) {
-                err(QStringLiteral("korimo-mail: --slot takes 1 to 5\n"));
-                return false;
-            }
         } else if (a == QStringLiteral("--data")) {
             if (!value(&o->dataFolder))
                 return false;
@@ -105,14 +111,9 @@ bool parseOptions(const QStringList& args, Options* o) {
             if (!value(&o->caFile))
                 return false;
         } else if (a == QStringLiteral("--timeout")) {
-            if (!value(&v))
+            if (!number(&o->timeoutMs, 1, std::numeric_limits<int>::max(),
+                        QStringLiteral("korimo-mail: --timeout takes a positive number of milliseconds\n")))
                 return false;
-            bool ok = false;
-            o->timeoutMs = v.toInt(&ok);
-            if (!ok || o->timeoutMs < 1) {
-                err(QStringLiteral("korimo-mail: --timeout takes a positive number of milliseconds\n"));
-                return false;
-            }
         } else if (a.startsWith(QStringLiteral("--"))) {
             err(QStringLiteral("korimo-mail: unknown option %1\n").arg(a));
             return false;
