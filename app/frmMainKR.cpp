@@ -9,6 +9,7 @@
 #include "shellRoutines.h"
 #include "trayIcon.h"
 #include "twips.h"
+#include "windowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -170,9 +171,7 @@ void frmMainKR::Form_Load() {
 }
 
 void frmMainKR::LoadSettings() {
-    const int left = readInt(ini_, keys::MainLeft);
-    const int top = readInt16(ini_, keys::MainTop);
-    move(twipsToPixelsX(*this, left), twipsToPixelsY(*this, top));
+    moveToTwips(*this, QPoint(readInt(ini_, keys::MainLeft), readInt16(ini_, keys::MainTop)));
     Text1->setText(QString::number(readInt(ini_, keys::MainPeriod)));
     NoticeIconPath = readString(ini_, keys::NoticeIcon, noticeIconDefault(programFolder_));
     Servers.clear();
@@ -199,8 +198,9 @@ void frmMainKR::LoadSettings() {
 
 void frmMainKR::SaveSettings() {
     writeValue(ini_, keys::LastCount, LastCount);
-    writeValue(ini_, keys::MainLeft, pixelsToTwipsX(*this, x()));
-    writeValue(ini_, keys::MainTop, pixelsToTwipsY(*this, y()));
+    const QPoint twips = posInTwips(*this);
+    writeValue(ini_, keys::MainLeft, twips.x());
+    writeValue(ini_, keys::MainTop, twips.y());
     writeValue(ini_, keys::MainPeriod, Text1->text());
 }
 

@@ -6,6 +6,7 @@
 #include "mainWindowLink.h"
 #include "summaryCut.h"
 #include "twips.h"
+#include "windowPlacement.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -177,8 +178,7 @@ void frmReceiveKR::Form_Load() {
     MailboxChanged = 0;
     Loading = true;
 
-    move(twipsToPixelsX(*this, readInt(ini_, keys::ReceiveLeft)),
-         twipsToPixelsY(*this, readInt16(ini_, keys::ReceiveTop)));
+    moveToTwips(*this, QPoint(readInt(ini_, keys::ReceiveLeft), readInt16(ini_, keys::ReceiveTop)));
     setOuterSizeTwips(readInt(ini_, keys::ReceiveWidth), readInt(ini_, keys::ReceiveHeight));
 
     Check1->setChecked(readInt16(ini_, keys::ReceiveSaveAttachments) == 1);
@@ -490,8 +490,9 @@ void frmReceiveKR::closeEvent(QCloseEvent* event) {
 }
 
 void frmReceiveKR::Form_Unload() {
-    writeValue(ini_, keys::ReceiveLeft, pixelsToTwipsX(*this, pos().x()));
-    writeValue(ini_, keys::ReceiveTop, pixelsToTwipsY(*this, pos().y()));
+    const QPoint twips = posInTwips(*this);
+    writeValue(ini_, keys::ReceiveLeft, twips.x());
+    writeValue(ini_, keys::ReceiveTop, twips.y());
     writeValue(ini_, keys::ReceiveSaveAttachments, Check1->isChecked() ? 1 : 0);
     writeValue(ini_, keys::ReceiveFolder, Text2->text());
     writeValue(ini_, keys::ReceiveWidth, outerWidthTwips());

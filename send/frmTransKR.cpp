@@ -13,14 +13,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <cmath>
 
 namespace korimo {
@@ -169,19 +167,8 @@ void frmTransKR::Form_Load() {
 }
 
 void frmTransKR::LoadSettings() {
-    const QPoint twips(readInt(ini_, keys::TransLeft), readInt16(ini_, keys::TransTop));
-    move(twipsToPixelsX(*this, twips.x()), twipsToPixelsY(*this, twips.y()));
-    loadedPosTwips_ = twips;
-    // A place on no screen (a monitor since removed, a hand-edited file) would leave the window out
-    // of reach: it then opens in the middle of the primary screen, and that place is saved.
-    const QSize size = sizeHint().expandedTo(this->size());
-    if (!QGuiApplication::screenAt(QRect(pos(), size).center())) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
-            loadedPosTwips_.reset();
-        }
-    }
-    loadedPosPixels_ = pos();
+    placement_.restore(*this, QPoint(readInt(ini_, keys::TransLeft), readInt16(ini_, keys::TransTop)),
+                       sizeHint().expandedTo(size()));
     Text1->setText(readString(ini_, keys::SmtpServer));
     Text2->setText(readString(ini_, keys::SenderName));
     Text3->setText(readString(ini_, keys::SenderAddress));
@@ -202,9 +189,7 @@ void frmTransKR::LoadSettings() {
 }
 
 void frmTransKR::SaveSettings() {
-    const QPoint twips = loadedPosTwips_ && pos() == loadedPosPixels_
-                             ? *loadedPosTwips_
-                             : QPoint(pixelsToTwipsX(*this, x()), pixelsToTwipsY(*this, y()));
+    const QPoint twips = placement_.twipsToSave(*this);
     writeValue(ini_, keys::TransLeft, twips.x());
     writeValue(ini_, keys::TransTop, twips.y());
     writeValue(ini_, keys::TransSubject, Combo1->currentText());

@@ -4,11 +4,10 @@
 #pragma once
 
 #include "modIniFile.h"
+#include "windowPlacement.h"
 
-#include <QPoint>
 #include <QStringList>
 #include <QWidget>
-#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -85,10 +84,7 @@ private:
     Dialogs& dialogs_;
     MainWindowLink& mainWindow_;
     QString commonDialog1FileName_;
-    // The position read from the file, in twips, kept while the window stays where it was placed
-    // (twips to pixels and back would move it a little on every opening).
-    std::optional<QPoint> loadedPosTwips_;
-    QPoint loadedPosPixels_;
+    WindowPlacement placement_;
     bool sending_ = false;
 };
 

@@ -4,7 +4,6 @@
 #include "iniKeys.h"
 #include "mainWindowLink.h"
 #include "modSpecialFolder.h"
-#include "twips.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,7 +11,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,7 +18,6 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -102,6 +99,31 @@ QHBoxLayout* arrowRow(QPushButton* up, QLabel* number, QPushButton* down) {
     row->addWidget(number);
     row->addWidget(down);
     return row;
+}
+
+// A tab page: its parts from the top, with the space left over at the bottom.
+void addPage(QTabWidget* tabs, QWidget* page, std::initializer_list<QWidget*> parts, const QString& caption) {
+    auto* column = new QVBoxLayout(page);
+    for (QWidget* part : parts)
+        column->addWidget(part);
+    column->addStretch();
+    tabs->addTab(page, caption);
+}
+
+// A browser's "↑", number and "↓" in a row, made in that order.
+QHBoxLayout* arrowRow(QWidget* frame, QPushButton** up, QLabel** number, QPushButton** down) {
+    *up = makeButton(QStringLiteral("↑"), frame);
+    *down = makeButton(QStringLiteral("↓"), frame);
+    *number = makeNumberLabel(frame);
+    return arrowRow(*up, *number, *down);
+}
+
+// A browser over one box: the box, and the arrows under it on the right.
+void singleBoxBrowser(QGroupBox* frame, QLineEdit* box, QPushButton** up, QLabel** number, QPushButton** down) {
+    QHBoxLayout* arrows = arrowRow(frame, up, number, down);
+    auto* grid = new QGridLayout(frame);
+    grid->addWidget(box, 0, 0);
+    grid->addLayout(arrows, 1, 0, Qt::AlignRight);
 }
 
 // The running executable after resolving links: what the autostart entry starts.
@@ -204,12 +226,7 @@ void frmSetKR::buildControls() {
     g3->addWidget(Text4, 1);
     g3->addWidget(Command3, 0, Qt::AlignTop);
 
-    auto* v1 = new QVBoxLayout(tab1);
-    v1->addWidget(Frame1);
-    v1->addWidget(Frame2);
-    v1->addWidget(Frame3);
-    v1->addStretch();
-    SSTab1->addTab(tab1, QStringLiteral("①　サーバー・動作の設定"));
+    addPage(SSTab1, tab1, {Frame1, Frame2, Frame3}, QStringLiteral("①　サーバー・動作の設定"));
 
     // ②: mailboxes and the notification icon.
     auto* tab2 = new QWidget;
@@ -257,12 +274,7 @@ void frmSetKR::buildControls() {
     g11->addWidget(Label15, 1);
     g11->addWidget(Command6, 0, Qt::AlignTop);
 
-    auto* v2 = new QVBoxLayout(tab2);
-    v2->addWidget(Frame4);
-    v2->addWidget(Frame5);
-    v2->addWidget(Frame11);
-    v2->addStretch();
-    SSTab1->addTab(tab2, QStringLiteral("②　メールボックスの設定"));
+    addPage(SSTab1, tab2, {Frame4, Frame5, Frame11}, QStringLiteral("②　メールボックスの設定"));
 
     // ③: recipients, preset subjects, sender name.
     auto* tab3 = new QWidget;
@@ -274,24 +286,17 @@ void frmSetKR::buildControls() {
     const QString tip10 = QStringLiteral("宛名を入力します");
     Label10 = makeLabel(QStringLiteral("宛名"), Frame6, tip10);
     Text9 = makeBox(Frame6, tip10);
-    Command4[0] = makeButton(QStringLiteral("↑"), Frame6);
-    Command4[1] = makeButton(QStringLiteral("↓"), Frame6);
-    Label7 = makeNumberLabel(Frame6);
+    QHBoxLayout* arrows6 = arrowRow(Frame6, &Command4[0], &Label7, &Command4[1]);
     auto* g6 = new QGridLayout(Frame6);
     g6->addWidget(Label9, 0, 0);
     g6->addWidget(Text8, 0, 1);
     g6->addWidget(Label10, 1, 0);
     g6->addWidget(Text9, 1, 1);
-    g6->addLayout(arrowRow(Command4[0], Label7, Command4[1]), 2, 1, Qt::AlignRight);
+    g6->addLayout(arrows6, 2, 1, Qt::AlignRight);
 
     Frame7 = new QGroupBox(QStringLiteral("件名(任意)"), tab3);
     Text10 = makeBox(Frame7, QStringLiteral("既定の件名を入力します"));
-    Command4[2] = makeButton(QStringLiteral("↑"), Frame7);
-    Command4[3] = makeButton(QStringLiteral("↓"), Frame7);
-    Label8 = makeNumberLabel(Frame7);
-    auto* g7 = new QGridLayout(Frame7);
-    g7->addWidget(Text10, 0, 0);
-    g7->addLayout(arrowRow(Command4[2], Label8, Command4[3]), 1, 0, Qt::AlignRight);
+    singleBoxBrowser(Frame7, Text10, &Command4[2], &Label8, &Command4[3]);
 
     Frame8 = new QGroupBox(QStringLiteral("送信者(送信する場合必須)"), tab3);
     const QString tip11 = QStringLiteral("送信者名を入力します(必須)");
@@ -301,12 +306,7 @@ void frmSetKR::buildControls() {
     g8->addWidget(Label11, 0, 0);
     g8->addWidget(Text11, 0, 1);
 
-    auto* v3 = new QVBoxLayout(tab3);
-    v3->addWidget(Frame6);
-    v3->addWidget(Frame7);
-    v3->addWidget(Frame8);
-    v3->addStretch();
-    SSTab1->addTab(tab3, QStringLiteral("③　送信の設定"));
+    addPage(SSTab1, tab3, {Frame6, Frame7, Frame8}, QStringLiteral("③　送信の設定"));
 
     // ④: notification exclusions.
     auto* tab4 = new QWidget;
@@ -318,28 +318,13 @@ void frmSetKR::buildControls() {
     Frame9 = new QGroupBox(QStringLiteral("送信者(任意)"), tab4);
     Text12 = makeBox(Frame9);
     Text12->setInputMethodHints(Qt::ImhPreferLatin); // the input method starts off here
-    Command5[0] = makeButton(QStringLiteral("↑"), Frame9);
-    Command5[1] = makeButton(QStringLiteral("↓"), Frame9);
-    Label12 = makeNumberLabel(Frame9);
-    auto* g9 = new QGridLayout(Frame9);
-    g9->addWidget(Text12, 0, 0);
-    g9->addLayout(arrowRow(Command5[0], Label12, Command5[1]), 1, 0, Qt::AlignRight);
+    singleBoxBrowser(Frame9, Text12, &Command5[0], &Label12, &Command5[1]);
 
     Frame10 = new QGroupBox(QStringLiteral("件名(任意)"), tab4);
     Text13 = makeBox(Frame10);
-    Command5[2] = makeButton(QStringLiteral("↑"), Frame10);
-    Command5[3] = makeButton(QStringLiteral("↓"), Frame10);
-    Label13 = makeNumberLabel(Frame10);
-    auto* g10 = new QGridLayout(Frame10);
-    g10->addWidget(Text13, 0, 0);
-    g10->addLayout(arrowRow(Command5[2], Label13, Command5[3]), 1, 0, Qt::AlignRight);
+    singleBoxBrowser(Frame10, Text13, &Command5[2], &Label13, &Command5[3]);
 
-    auto* v4 = new QVBoxLayout(tab4);
-    v4->addWidget(Label14);
-    v4->addWidget(Frame9);
-    v4->addWidget(Frame10);
-    v4->addStretch();
-    SSTab1->addTab(tab4, QStringLiteral("④　お知らせ除外機能の設定"));
+    addPage(SSTab1, tab4, {Label14, Frame9, Frame10}, QStringLiteral("④　お知らせ除外機能の設定"));
 
     // Below the tabs.
     Label17 = makeLabel(QStringLiteral("設定を変更した場合、このソフトを再起動させる必要があります。"), this);
@@ -403,20 +388,7 @@ void frmSetKR::Form_Load() {
 }
 
 void frmSetKR::ReadSettings() {
-    const int left = readInt(ini_, keys::SetLeft);
-    const int top = readInt16(ini_, keys::SetTop);
-    move(twipsToPixelsX(*this, left), twipsToPixelsY(*this, top));
-    loadedPosTwips_ = QPoint(left, top);
-    loadedPosPixels_ = pos();
-    // A position on no screen (another monitor, a hand-edited file) would leave the window out of
-    // reach: it then opens in the middle of the primary screen.
-    const QSize size = sizeHint();
-    if (!QGuiApplication::screenAt(QRect(pos(), size).center())) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
-            loadedPosTwips_.reset(); // the new place is what gets saved
-        }
-    }
+    placement_.restore(*this, QPoint(readInt(ini_, keys::SetLeft), readInt16(ini_, keys::SetTop)), sizeHint());
 
     Text1->setText(readString(ini_, keys::SmtpServer));
     Text2->setText(readString(ini_, keys::SenderAddress));
@@ -451,10 +423,7 @@ void frmSetKR::ReadSettings() {
 // Saving and closing.
 
 void frmSetKR::WriteSettings() {
-    // Unmoved, the window keeps the position it was given exactly, free of pixel rounding.
-    const QPoint twips = loadedPosTwips_ && pos() == loadedPosPixels_
-                             ? *loadedPosTwips_
-                             : QPoint(pixelsToTwipsX(*this, x()), pixelsToTwipsY(*this, y()));
+    const QPoint twips = placement_.twipsToSave(*this);
     writeValue(ini_, keys::SetLeft, twips.x());
     writeValue(ini_, keys::SetTop, twips.y());
 

@@ -4,11 +4,10 @@
 
 #include "modIniFile.h"
 #include "setLogic.h"
+#include "windowPlacement.h"
 
-#include <QPoint>
 #include <QStringList>
 #include <QWidget>
-#include <optional>
 
 class QCheckBox;
 class QGroupBox;
@@ -108,8 +107,7 @@ private:
     Dialogs& dialogs_;
     MainWindowLink& mainWindow_;
     Browser browsers_[4];
-    std::optional<QPoint> loadedPosTwips_; // the position read from the file, twips, while the window is there
-    QPoint loadedPosPixels_;               // the same in pixels, as placed
+    WindowPlacement placement_;
 };
 
 } // namespace korimo

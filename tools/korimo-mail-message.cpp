@@ -14,13 +14,6 @@
 namespace korimo::tool {
 namespace {
 
-void out(const QString& text) {
-    std::fputs(text.toUtf8().constData(), stdout);
-}
-void err(const QString& text) {
-    std::fputs(text.toUtf8().constData(), stderr);
-}
-
 int usage(const char* text) {
     std::fputs(text, stderr);
     return ExitUsage;

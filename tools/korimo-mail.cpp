@@ -18,17 +18,11 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <functional>
+#include <limits>
 
 namespace korimo::tool {
 
 namespace {
-
-void out(const QString& text) {
-    std::fputs(text.toUtf8().constData(), stdout);
-}
-void err(const QString& text) {
-    std::fputs(text.toUtf8().constData(), stderr);
-}
 
 const char* const kUsage = R"(usage: korimo-mail COMMAND [ARGS] [OPTIONS]
 
@@ -80,7 +74,18 @@ bool parseOptions(const QStringList& args, Options* o) {
             *target = args[++i];
             return true;
         };
-        QString v;
+        auto number = [&](int* target, int lowest, int highest, const QString& complaint) {
+            QString v;
+            if (!value(&v))
+                return false;
+            bool ok = false;
+            *target = v.toInt(&ok);
+            if (!ok || *target < lowest || *target > highest) {
+                err(complaint);
+                return false;
+            }
+            return true;
+        };
         if (a == QStringLiteral("--help") || a == QStringLiteral("-h")) {
             o->help = true;
         } else if (a == QStringLiteral("--server")) {
@@ -96,14 +101,8 @@ bool parseOptions(const QStringList& args, Options* o) {
             if (!value(&o->iniFolder))
                 return false;
         } else if (a == QStringLiteral("--slot")) {
-            if (!value(&v))
+            if (!number(&o->slot, 1, 5, QStringLiteral("korimo-mail: --slot takes 1 to 5\n")))
                 return false;
-            bool ok = false;
-            o->slot = v.toInt(&ok);
-            if (!ok || o->slot < 1 || o->slot > 5) {
-                err(QStringLiteral("korimo-mail: --slot takes 1 to 5\n"));
-                return false;
-            }
         } else if (a == QStringLiteral("--data")) {
             if (!value(&o->dataFolder))
                 return false;
@@ -112,14 +111,9 @@ bool parseOptions(const QStringList& args, Options* o) {
             if (!value(&o->caFile))
                 return false;
         } else if (a == QStringLiteral("--timeout")) {
-            if (!value(&v))
+            if (!number(&o->timeoutMs, 1, std::numeric_limits<int>::max(),
+                        QStringLiteral("korimo-mail: --timeout takes a positive number of milliseconds\n")))
                 return false;
-            bool ok = false;
-            o->timeoutMs = v.toInt(&ok);
-            if (!ok || o->timeoutMs < 1) {
-                err(QStringLiteral("korimo-mail: --timeout takes a positive number of milliseconds\n"));
-                return false;
-            }
         } else if (a.startsWith(QStringLiteral("--"))) {
             err(QStringLiteral("korimo-mail: unknown option %1\n").arg(a));
             return false;
@@ -200,13 +194,19 @@ int runList(const Options& o) {
     return ExitOk;
 }
 
+// save and delete: the count of arguments, the message number first, and the mailbox options. false
+// once the user has been told what is wrong.
+bool messageArguments(const Options& o, qsizetype count, const QString& wrongCount, QString* n) {
+    if (o.positionals.size() != count) {
+        err(wrongCount);
+        return false;
+    }
+    return messageNumber(o.positionals[0], n) && needMailbox(o);
+}
+
 int runSave(const Options& o) {
     QString n;
-    if (o.positionals.size() != 2) {
-        err(QStringLiteral("korimo-mail: save takes a message number and a folder\n"));
-        return ExitUsage;
-    }
-    if (!messageNumber(o.positionals[0], &n) || !needMailbox(o))
+    if (!messageArguments(o, 2, QStringLiteral("korimo-mail: save takes a message number and a folder\n"), &n))
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
     const MailResult r = t.RcvMail(o.server, o.account, o.password, QStringLiteral("SAVE ") + n, o.positionals[1]);
@@ -218,11 +218,7 @@ int runSave(const Options& o) {
 
 int runDelete(const Options& o) {
     QString n;
-    if (o.positionals.size() != 1) {
-        err(QStringLiteral("korimo-mail: delete takes a message number\n"));
-        return ExitUsage;
-    }
-    if (!messageNumber(o.positionals[0], &n) || !needMailbox(o))
+    if (!messageArguments(o, 1, QStringLiteral("korimo-mail: delete takes a message number\n"), &n))
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
     const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("DELE ") + n, o.dataFolder);

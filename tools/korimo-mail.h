@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QStringList>
+#include <cstdio>
 
 namespace korimo::tool {
 
@@ -11,6 +12,14 @@ enum ExitCode {
     ExitFailed = 1, // the server or the file system said no; the reason is on stderr
     ExitUsage = 2,  // the command line was wrong
 };
+
+// Text for the user, UTF-8, on stdout / stderr.
+inline void out(const QString& text) {
+    std::fputs(text.toUtf8().constData(), stdout);
+}
+inline void err(const QString& text) {
+    std::fputs(text.toUtf8().constData(), stderr);
+}
 
 // args: everything after the command name ("read", "send").
 int runReadCommand(const QStringList& args);

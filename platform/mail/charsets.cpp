@@ -195,32 +195,6 @@ QByteArray normalisedLabel(QByteArrayView label) {
     return l;
 }
 
-QByteArray decodeQ(QByteArrayView text) {
-    QByteArray out;
-    out.reserve(text.size());
-    const auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '_') {
-            out.append(' ');
-        } else if (c == '=' && i + 2 < text.size() + 0 && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-            out.append(char(hex(text[i + 1]) * 16 + hex(text[i + 2])));
-            i += 2;
-        } else {
-            out.append(c);
-        }
-    }
-    return out;
-}
-
 struct EncodedWord {
     qsizetype begin = -1, end = -1; // [begin, end) in the raw text
     QByteArray charset;
@@ -250,7 +224,8 @@ EncodedWord findEncodedWord(QByteArrayView raw, qsizetype from) {
         w.begin = start;
         w.end = close + 2;
         w.charset = normalisedLabel(charset);
-        w.bytes = (enc == 'B' || enc == 'b') ? QByteArray::fromBase64(text.toByteArray()) : decodeQ(text);
+        w.bytes =
+            (enc == 'B' || enc == 'b') ? QByteArray::fromBase64(text.toByteArray()) : decodeHexEscapes(text, '=', true);
         return w;
     }
     return {};
@@ -273,6 +248,32 @@ QByteArray unfold(QByteArrayView v) {
 }
 
 } // namespace
+
+QByteArray decodeHexEscapes(QByteArrayView text, char escape, bool underscoreIsSpace) {
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_' && underscoreIsSpace) {
+            out.append(' ');
+        } else if (c == escape && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+            out.append(char(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+            i += 2;
+        } else {
+            out.append(c);
+        }
+    }
+    return out;
+}
 
 QString decodeCharset(QByteArrayView bytes, QByteArrayView label) {
     const QByteArray l = normalisedLabel(label);

@@ -29,4 +29,9 @@ QString decodeHeaderText(QByteArrayView raw);
 // (U+200E/F, U+202A–U+202E, U+2066–U+2069, U+061C) are removed; runs of folding white space collapse.
 QString sanitizeForLine(const QString& text);
 
+// Each escape followed by two hex digits becomes that byte ('=' in RFC 2047 Q words, '%' in RFC 2231
+// parameter values); with underscoreIsSpace, '_' stands for a space (Q words). Anything else, a
+// malformed escape included, is kept as it is.
+QByteArray decodeHexEscapes(QByteArrayView text, char escape, bool underscoreIsSpace = false);
+
 } // namespace korimo

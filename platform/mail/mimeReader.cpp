@@ -52,31 +52,6 @@ QByteArray rawHeader(GMimeObject* object, const char* name) {
     return raw ? QByteArray(raw).left(kMaxHeaderChars) : QByteArray();
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-QByteArray percentDecoded(const QByteArray& text) {
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const int hi = i + 2 < text.size() ? hexValue(text.at(i + 1)) : -1;
-        const int lo = i + 2 < text.size() ? hexValue(text.at(i + 2)) : -1;
-        if (text.at(i) == '%' && hi >= 0 && lo >= 0) {
-            out.append(static_cast<char>(hi * 16 + lo));
-            i += 2;
-        } else {
-            out.append(text.at(i));
-        }
-    }
-    return out;
-}
-
 // One parameter of a raw Content-Type or Content-Disposition value, decoded with our charsets (GMime's
 // own decoding reads a shift_jis label as literal Shift_JIS): RFC 2231 (charset'language'%XX, with
 // continuations), RFC 2047 words inside quotes, raw 8-bit text. Empty when absent.
@@ -140,7 +115,7 @@ QString parameterText(QByteArray raw, const QByteArray& wanted) {
                         part = part.mid(q2 + 1);
                     }
                 }
-                part = percentDecoded(part);
+                part = decodeHexEscapes(part, '%');
             }
             bytes += part;
         }

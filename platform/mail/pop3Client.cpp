@@ -108,20 +108,7 @@ bool Client::connectSocket(const ServerAddress& address) {
         return false;
     }
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (address.implicitTls) {
-        if (!socket_->waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            const auto errors = socket_->sslHandshakeErrors();
-            if (!errors.isEmpty())
-                fail(ErrorKind::Certificate, errors.first().errorString());
-            else if (socket_->error() == QAbstractSocket::SocketTimeoutError)
-                fail(ErrorKind::Timeout);
-            else
-                fail(ErrorKind::Tls, socket_->errorString());
-            return false;
-        }
-        tls_ = true;
-    }
-    return true;
+    return !address.implicitTls || finishHandshake(int(qMax<qint64>(1, deadline.remainingTime())));
 }
 
 bool Client::startTls() {
@@ -131,7 +118,11 @@ bool Client::startTls() {
         return false;
     }
     socket_->startClientEncryption();
-    if (!socket_->waitForEncrypted(opts_.connectTimeoutMs)) {
+    return finishHandshake(opts_.connectTimeoutMs);
+}
+
+bool Client::finishHandshake(int timeoutMs) {
+    if (!socket_->waitForEncrypted(timeoutMs)) {
         const auto errors = socket_->sslHandshakeErrors();
         if (!errors.isEmpty())
             fail(ErrorKind::Certificate, errors.first().errorString());
@@ -311,6 +302,19 @@ bool Client::readReply(Reply* reply) {
     return true;
 }
 
+bool Client::request(QByteArrayView command, Reply* reply) {
+    send(command);
+    flush();
+    if (!readReply(reply))
+        return false;
+    if (reply->kind != Reply::Ok) {
+        error_ = ErrorKind::ServerError;
+        detail_ = shortText(reply->text);
+        return false;
+    }
+    return true;
+}
+
 bool Client::readBody(const std::function<void(const QByteArray& line)>& sink, qint64 limit) {
     buffer_.setMaxLine(opts_.maxBodyLine);
     qint64 total = 0;
@@ -339,16 +343,9 @@ bool Client::uidl(QList<QByteArray>* uids) {
     uids->clear();
     if (state_ != State::Transaction)
         return false;
-    send("UIDL");
-    flush();
     Reply reply;
-    if (!readReply(&reply))
+    if (!request("UIDL", &reply))
         return false;
-    if (reply.kind != Reply::Ok) {
-        error_ = ErrorKind::ServerError;
-        detail_ = shortText(reply.text);
-        return false;
-    }
     bool wellFormed = true;
     const bool read = readBody(
         [&](const QByteArray& line) {
@@ -375,16 +372,9 @@ bool Client::uidl(QList<QByteArray>* uids) {
 bool Client::stat(int* count) {
     if (state_ != State::Transaction)
         return false;
-    send("STAT");
-    flush();
     Reply reply;
-    if (!readReply(&reply))
+    if (!request("STAT", &reply))
         return false;
-    if (reply.kind != Reply::Ok) {
-        error_ = ErrorKind::ServerError;
-        detail_ = shortText(reply.text);
-        return false;
-    }
     if (!parseStat(reply.text, count)) {
         fail(ErrorKind::Protocol, shortText(reply.text));
         return false;
@@ -395,16 +385,9 @@ bool Client::stat(int* count) {
 bool Client::uidlOf(int number, QByteArray* uid) {
     if (state_ != State::Transaction)
         return false;
-    send("UIDL " + QByteArray::number(number));
-    flush();
     Reply reply;
-    if (!readReply(&reply))
+    if (!request("UIDL " + QByteArray::number(number), &reply))
         return false;
-    if (reply.kind != Reply::Ok) {
-        error_ = ErrorKind::ServerError;
-        detail_ = shortText(reply.text);
-        return false;
-    }
     int n = 0;
     if (!parseUidlLine(reply.text, &n, uid) || n != number) {
         fail(ErrorKind::Protocol, shortText(reply.text));
@@ -459,16 +442,9 @@ bool Client::topHeaders(const QList<int>& numbers,
 bool Client::retrieve(int number, QIODevice* out) {
     if (state_ != State::Transaction)
         return false;
-    send("RETR " + QByteArray::number(number));
-    flush();
     Reply reply;
-    if (!readReply(&reply))
+    if (!request("RETR " + QByteArray::number(number), &reply))
         return false;
-    if (reply.kind != Reply::Ok) {
-        error_ = ErrorKind::ServerError;
-        detail_ = shortText(reply.text);
-        return false;
-    }
     bool written = true;
     const bool read = readBody(
         [&](const QByteArray& line) {
@@ -482,20 +458,14 @@ bool Client::retrieve(int number, QIODevice* out) {
 bool Client::deleteAndQuit(int number) {
     if (state_ != State::Transaction)
         return false;
-    send("DELE " + QByteArray::number(number));
     if (!caps_.pipelining) {
-        flush();
+        // A broken session makes quit() a no-op; after an -ERR the server is still told goodbye.
         Reply reply;
-        if (!readReply(&reply))
-            return false;
-        if (reply.kind != Reply::Ok) {
-            error_ = ErrorKind::ServerError;
-            detail_ = shortText(reply.text);
-            quit();
-            return false;
-        }
-        return quit();
+        const bool deleted = request("DELE " + QByteArray::number(number), &reply);
+        const bool closed = quit();
+        return deleted && closed;
     }
+    send("DELE " + QByteArray::number(number));
     send("QUIT");
     flush();
     Reply dele;

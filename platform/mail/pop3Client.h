@@ -108,12 +108,17 @@ public:
 private:
     bool connectSocket(const ServerAddress& address);
     bool startTls();
+    // Waits for the TLS handshake the socket has begun; a failure says why (certificate, timeout, TLS).
+    bool finishHandshake(int timeoutMs);
     void advance(const Reply& reply, const QList<QByteArray>& body);
     void chooseAuthentication();
     void send(QByteArrayView command, QByteArrayView traceText = {});
     bool flush();
     bool readLine(QByteArray* line);
     bool readReply(Reply* reply);
+    // Sends one command and reads its status line: true on +OK. Anything else is the server's error,
+    // kept with its text (the session stays usable); false too when the session broke.
+    bool request(QByteArrayView command, Reply* reply);
     // Multi-line body: lines are given to sink (false from sink stops keeping, reading goes on).
     bool readBody(const std::function<void(const QByteArray& line)>& sink, qint64 limit);
     void fail(ErrorKind kind, const QString& detail = {});

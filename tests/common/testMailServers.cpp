@@ -1,5 +1,7 @@
 #include "testMailServers.h"
 
+#include "testFiles.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -46,11 +48,6 @@ ScriptResult runMailServersScript(const QStringList& args) {
     result.output = QString::fromLocal8Bit(proc.readAll());
     result.ok = proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 0;
     return result;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace

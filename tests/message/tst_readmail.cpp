@@ -4,6 +4,7 @@
 #include "readMail.h"
 #include "realMailTransport.h"
 #include "safeFileName.h"
+#include "testFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,11 +34,6 @@ QByteArray withAttachment(const QByteArray& dispositionLine, const QByteArray& d
                 "--xyz\nContent-Type: text/plain; charset=us-ascii\n\nthe body\n"
                 "--xyz\nContent-Type: application/octet-stream\n" +
                 dispositionLine + "\nContent-Transfer-Encoding: base64\n\n" + data.toBase64() + "\n--xyz--\n");
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {

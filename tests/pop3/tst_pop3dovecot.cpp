@@ -3,6 +3,7 @@
 // after a deletion, the UIDL cache, all five mailboxes at once.
 #include "realMailTransport.h"
 #include "summaryRecord.h"
+#include "testFiles.h"
 #include "testMailServers.h"
 #include "uidlCache.h"
 
@@ -41,11 +42,6 @@ const QByteArray kMultipart = crlf("From: a@korimo.test\nSubject: multipart\nDat
                                    "--b1\nContent-Type: text/plain; charset=UTF-8\n\nsee attachment\n"
                                    "--b1\nContent-Type: application/octet-stream; name=\"a.bin\"\n"
                                    "Content-Transfer-Encoding: base64\n\nAAECAwQ=\n--b1--\n");
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QStringList subjects(const MailResult& r) {
     QStringList out;

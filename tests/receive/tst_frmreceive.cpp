@@ -4,7 +4,8 @@
 #include "fakeMailTransport.h"
 #include "frmReceiveKR.h"
 #include "iniKeys.h"
-#include "mainWindowLink.h"
+#include "recordingMainWindow.h"
+#include "testFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -24,14 +25,6 @@
 using namespace korimo;
 
 namespace {
-
-class RecordingMainWindow : public MainWindowLink {
-public:
-    QStringList events;
-    void restoreNormal() override { events << "restore"; }
-    void setStatusLine(const QString& text) override { events << "status:" + text; }
-    void focusStartButtonIfShown() override { events << "focus"; }
-};
 
 // A summary record as the transport lays it out: keyword, separator, value, one blank, ...
 QString rec(const QString& subject, const QString& from = "sender@example.jp") {
@@ -75,11 +68,6 @@ public:
         return r;
     }
 };
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -580,7 +568,7 @@ private slots:
         QCOMPARE(d.text, QStringLiteral("保存する場所を指定してください"));
         QCOMPARE(d.startFolder, folder() + "/AttachedFiles/");
         QCOMPARE(d.extra, QStringLiteral("会議／議事録.txt"));
-        QCOMPARE(readAll(target), QByteArray("\x8b\x63\x8e\x96\x98\x5e\r\n\x87\x40\x8a\x6d\x94\x46 C:\\tmp\r\n"));
+        QCOMPARE(readFile(target), QByteArray("\x8b\x63\x8e\x96\x98\x5e\r\n\x87\x40\x8a\x6d\x94\x46 C:\\tmp\r\n"));
         QCOMPARE(w_->CommonDialog1FileName, target);
         QVERIFY(w_->Text1->toPlainText().isEmpty());
         QVERIFY(!w_->Command5->isEnabled());
@@ -622,7 +610,7 @@ private slots:
         dialogs_->files.enqueue(target);
         dialogs_->answers.enqueue(true);
         w_->Command5_Click();
-        QCOMPARE(readAll(target),
+        QCOMPARE(readFile(target),
                  QByteArray("\xEF\xBB\xBF") + QString::fromUtf8("𠮷野家で \xF0\x9F\x8D\xA3\r\n").toUtf8());
     }
 
@@ -648,7 +636,7 @@ private slots:
         QVERIFY(w_);
         QVERIFY(w_->isVisible());
         QVERIFY(main_->events.isEmpty());
-        QVERIFY(!QFile::exists(IniFilePath(folder())) || readAll(IniFilePath(folder())).indexOf("[Receive]") < 0);
+        QVERIFY(!QFile::exists(IniFilePath(folder())) || readFile(IniFilePath(folder())).indexOf("[Receive]") < 0);
 
         w_->Check1->blockSignals(true);
         w_->Check1->setChecked(true);
@@ -667,7 +655,7 @@ private slots:
         QCOMPARE(readInt(i, keys::ReceiveWidth), 9000);
         QCOMPARE(readInt(i, keys::ReceiveHeight), 7005);
         // Written in the window's order.
-        const QByteArray file = readAll(IniFilePath(folder()));
+        const QByteArray file = readFile(IniFilePath(folder()));
         const QByteArray section = file.mid(file.indexOf("[Receive]"));
         QStringList order;
         for (const QByteArray& line : section.split('\n').mid(1)) {

@@ -5,7 +5,7 @@
 #include "frmReceiveKR.h"
 #include "iniKeys.h"
 #include "mail/realMailTransport.h"
-#include "mainWindowLink.h"
+#include "recordingMainWindow.h"
 #include "testMailServers.h"
 
 #include <QDir>
@@ -21,14 +21,6 @@
 using namespace korimo;
 
 namespace {
-
-class RecordingMainWindow : public MainWindowLink {
-public:
-    QStringList events;
-    void restoreNormal() override { events << "restore"; }
-    void setStatusLine(const QString& text) override { events << "status:" + text; }
-    void focusStartButtonIfShown() override { events << "focus"; }
-};
 
 QByteArray toIso2022jp(const QString& text) {
     iconv_t cd = iconv_open("ISO-2022-JP", "UTF-8");

@@ -13,7 +13,7 @@
 #include "iniKeys.h"
 #include "mail/charsets.h"
 #include "mail/realMailTransport.h"
-#include "mainWindowLink.h"
+#include "recordingMainWindow.h"
 #include "testMailServers.h"
 
 #include <QCheckBox>
@@ -37,14 +37,6 @@ using namespace korimo;
 using korimo::test::TestMailServers;
 
 namespace {
-
-class RecordingMainWindow : public MainWindowLink {
-public:
-    int restored = 0;
-    void restoreNormal() override { ++restored; }
-    void setStatusLine(const QString&) override {}
-    void focusStartButtonIfShown() override {}
-};
 
 struct Arrived {
     QString subject;       // as GMime decodes it (glibc iconv: no NEC row 13 in ISO-2022-JP)

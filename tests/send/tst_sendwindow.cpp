@@ -5,7 +5,9 @@
 #include "fakeMailTransport.h"
 #include "frmTransKR.h"
 #include "iniKeys.h"
-#include "mainWindowLink.h"
+#include "offScreenPositions.h"
+#include "recordingMainWindow.h"
+#include "testFiles.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -31,16 +33,6 @@ using namespace korimo;
 
 namespace {
 
-class RecordingMainWindow : public MainWindowLink {
-public:
-    int restored = 0;
-    QStringList statusLines;
-    int focusCalls = 0;
-    void restoreNormal() override { ++restored; }
-    void setStatusLine(const QString& text) override { statusLines << text; }
-    void focusStartButtonIfShown() override { ++focusCalls; }
-};
-
 // A transport whose SendMail waits until the test lets it go, so the test can look at the window
 // while a send is under way.
 class HeldTransport : public FakeMailTransport {
@@ -54,11 +46,6 @@ public:
         return FakeMailTransport::SendMail(server, recipients, sender, subject, body, attachment);
     }
 };
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The "key=value" lines of one section of the file, in file order.
 QStringList sectionLines(const QString& path, const QString& section) {
@@ -547,13 +534,7 @@ private slots:
         QCOMPARE(readInt(ini, keys::TransCloseAfterSend), 0);
     }
 
-    void positionOnNoScreenOpensOnTheScreen_data() {
-        QTest::addColumn<int>("left");
-        QTest::addColumn<int>("top");
-        QTest::newRow("far left") << -200000 << 2200;
-        QTest::newRow("far below, clamped to 16 bits") << 4000 << 900000;
-        QTest::newRow("far right") << 3000000 << 0;
-    }
+    void positionOnNoScreenOpensOnTheScreen_data() { addOffScreenPositionRows(); }
     void positionOnNoScreenOpensOnTheScreen() {
         QFETCH(int, left);
         QFETCH(int, top);

@@ -2,6 +2,7 @@
 #include "cp932.h"
 #include "iniKeys.h"
 #include "modIniFile.h"
+#include "testFiles.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,11 +17,6 @@
 using namespace korimo;
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void writeRaw(const QString& path, const QByteArray& bytes) {
     QFile f(path);
@@ -96,7 +92,7 @@ private slots:
         QCOMPARE(readString(ini, keys::Servers, 0), QStringLiteral("pop.a"));
         QCOMPARE(readInt(ini, keys::MainLeft), 17);
         QVERIFY(writeValue(ini, keys::Servers, QStringLiteral("pop.b"), 0));
-        const QByteArray bytes = readAll(ini.path());
+        const QByteArray bytes = readFile(ini.path());
         QCOMPARE(bytes.count("[PAST]"), 1); // updated in place, no second section
         QCOMPARE(bytes.count("=pop."), 1);
         QCOMPARE(readString(ini, keys::Servers, 0), QStringLiteral("pop.b"));
@@ -117,7 +113,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         const IniFile ini(dir_.path());
         QVERIFY(writeValue(ini, keys::SendSubjects, value, 0));
-        QVERIFY(readAll(ini.path()).contains("ken-0=" + bytes + "\r\n"));
+        QVERIFY(readFile(ini.path()).contains("ken-0=" + bytes + "\r\n"));
         QCOMPARE(readString(ini, keys::SendSubjects, 0), value);
     }
 
@@ -141,7 +137,7 @@ private slots:
         QVERIFY(writeValue(ini, keys::MailerPath, QStringLiteral("/") + wide));
         QCOMPARE(readString(ini, keys::MailerPath), "/" + QString(127, QChar(u'あ')));
         // The whole value stays on disk; only what is read back is cut.
-        QVERIFY(readAll(ini.path()).contains(toCp932(QString("/" + wide))));
+        QVERIFY(readFile(ini.path()).contains(toCp932(QString("/" + wide))));
     }
 
     void emptyValueIsNotTheDefault() {
@@ -230,7 +226,7 @@ private slots:
         QVERIFY(writeValue(ini, keys::MainTop, 5));
         QVERIFY(writeValue(ini, keys::Accounts, QStringLiteral("me"), 0));
         QVERIFY(writeValue(ini, keys::TransLeft, 9));
-        QCOMPARE(readAll(ini.path()),
+        QCOMPARE(readFile(ini.path()),
                  QByteArray("; my notes\r\n[Main]\r\nleft=1\r\ntop=5\r\n\r\n[Past]\r\nsmtp-0=pop\r\n"
                             "acou-0=me\r\n\r\n[Other]\r\nx=y\r\n[Trans]\r\nleft=9\r\n"));
     }
@@ -264,12 +260,12 @@ private slots:
             return; // root writes into a read-only folder anyway; the rest needs an ordinary user
         const IniFile ini(dir_.path());
         QVERIFY(writeValue(ini, keys::MainLeft, 1));
-        const QByteArray before = readAll(ini.path());
+        const QByteArray before = readFile(ini.path());
         QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         const bool ok = writeValue(ini, keys::MainLeft, 2);
         QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY(!ok);
-        QCOMPARE(readAll(ini.path()), before);
+        QCOMPARE(readFile(ini.path()), before);
     }
 
     // A process killed at any moment while writing leaves the old file or the new one, never a torn one.
@@ -291,7 +287,7 @@ private slots:
             ::kill(pid, SIGKILL);
             int status = 0;
             ::waitpid(pid, &status, 0);
-            const QByteArray bytes = readAll(ini.path());
+            const QByteArray bytes = readFile(ini.path());
             QVERIFY(bytes.endsWith("\r\n"));
             for (int i = 0; i < 20; ++i)
                 QCOMPARE(readString(ini, keys::SendAddresses, i), QString(200, QChar(u'a' + i % 26)));

@@ -3,8 +3,8 @@
 #include "dialogs.h"
 #include "frmSetKR.h"
 #include "iniKeys.h"
-#include "mainWindowLink.h"
 #include "modIniFile.h"
+#include "recordingMainWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,15 +15,6 @@
 #include <QTest>
 
 using namespace korimo;
-
-namespace {
-class NoMainWindow : public MainWindowLink {
-public:
-    void restoreNormal() override {}
-    void setStatusLine(const QString&) override {}
-    void focusStartButtonIfShown() override {}
-};
-} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -57,7 +48,7 @@ int main(int argc, char** argv) {
     writeValue(ini, keys::ExcludeSubjects, QString("未承諾広告"), 0);
 
     ScriptedDialogs dialogs;
-    NoMainWindow link;
+    RecordingMainWindow link;
     auto* w = new frmSetKR(program, dialogs, link);
     w->Form_Load();
     w->show();

@@ -3,8 +3,10 @@
 #include "dialogs.h"
 #include "frmSetKR.h"
 #include "iniKeys.h"
-#include "mainWindowLink.h"
 #include "modIniFile.h"
+#include "offScreenPositions.h"
+#include "recordingMainWindow.h"
+#include "testFiles.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -30,26 +32,11 @@ using namespace korimo;
 
 namespace {
 
-class RecordingLink : public MainWindowLink {
-public:
-    int restores = 0;
-    int focusCalls = 0;
-    QStringList statusLines;
-    void restoreNormal() override { ++restores; }
-    void setStatusLine(const QString& text) override { statusLines << text; }
-    void focusStartButtonIfShown() override { ++focusCalls; }
-};
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Key names of one section in file order.
 QStringList keysOf(const QString& iniPath, const QByteArray& section) {
     QStringList out;
     bool in = false;
-    for (const QByteArray& raw : readAll(iniPath).split('\n')) {
+    for (const QByteArray& raw : readFile(iniPath).split('\n')) {
         const QByteArray line = raw.trimmed();
         if (line.startsWith('[')) {
             in = line == '[' + section + ']';
@@ -72,7 +59,7 @@ class TestFrmSetKR : public QObject {
     QString program_;
     QString autostart_;
     ScriptedDialogs dialogs_;
-    RecordingLink link_;
+    RecordingMainWindow link_;
 
     IniFile ini() const { return IniFile(program_); }
     QString iniPath() const { return IniFilePath(program_); }
@@ -112,7 +99,7 @@ private slots:
         QFile::remove(iniPath());
         QFile::remove(entry());
         dialogs_ = ScriptedDialogs();
-        link_ = RecordingLink();
+        link_ = RecordingMainWindow();
     }
 
     void noPastKeysOpensWithDefaults() {
@@ -218,7 +205,7 @@ private slots:
         writeValue(ini(), keys::Accounts, QString("ユーザー"), 0);
         writeValue(ini(), keys::Passwords, QString("pw"), 0);
         writeValue(ini(), keys::SmtpServer, QString("smtp.example"));
-        const QByteArray before = readAll(iniPath());
+        const QByteArray before = readFile(iniPath());
         QPointer<frmSetKR> w(open());
         QCOMPARE(w->Text5->text(), "pop.example");
         w->Command8->click();
@@ -226,8 +213,8 @@ private slots:
         w->Text1->setText("changed");
         w->Command2->click();
         gone(w);
-        QCOMPARE(readAll(iniPath()), before);
-        QVERIFY(link_.restores >= 1);
+        QCOMPARE(readFile(iniPath()), before);
+        QVERIFY(link_.restored >= 1);
         QCOMPARE(link_.focusCalls, 1);
     }
 
@@ -244,21 +231,21 @@ private slots:
         QCOMPARE(pastValue("acou-0"), "");
         QCOMPARE(pastValue("pass-0"), "");
         QCOMPARE(pastValue("smtp-1"), "pop.two");
-        QVERIFY(link_.restores >= 1);
+        QVERIFY(link_.restored >= 1);
         QCOMPARE(link_.focusCalls, 1);
     }
 
     void closeBoxSavesNothing() {
         writeValue(ini(), keys::SmtpServer, QString("smtp.example"));
-        const QByteArray before = readAll(iniPath());
+        const QByteArray before = readFile(iniPath());
         QPointer<frmSetKR> w(open());
         w->show();
         w->Text1->setText("other");
         w->Text5->setText("pop.new");
         QVERIFY(w->close());
         gone(w);
-        QCOMPARE(readAll(iniPath()), before);
-        QCOMPARE(link_.restores, 1);
+        QCOMPARE(readFile(iniPath()), before);
+        QCOMPARE(link_.restored, 1);
         QCOMPARE(link_.focusCalls, 1);
     }
 
@@ -316,7 +303,7 @@ private slots:
             writeValue(f, keys::Accounts, QString("acc%1").arg(n), n);
             writeValue(f, keys::Passwords, QString("pw%1").arg(n), n);
         }
-        const QByteArray before = readAll(iniPath());
+        const QByteArray before = readFile(iniPath());
         QPointer<frmSetKR> w(open());
         QCOMPARE(w->Text11->text(), "山田　太郎");
         QCOMPARE(w->Text3->text(), "40000");
@@ -327,7 +314,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(entry())); // ticked while loading: no entry made
         w->Command1->click();
         gone(w);
-        QCOMPARE(readAll(iniPath()), before);
+        QCOMPARE(readFile(iniPath()), before);
         QVERIFY(!QFileInfo::exists(entry()));
     }
 
@@ -341,13 +328,7 @@ private slots:
         QCOMPARE(ini().ReadIniInt(u"Set", u"top", 0), 3000);
     }
 
-    void positionOnNoScreenOpensOnTheScreen_data() {
-        QTest::addColumn<int>("left");
-        QTest::addColumn<int>("top");
-        QTest::newRow("far left") << -200000 << 2200;
-        QTest::newRow("far below, clamped to 16 bits") << 4000 << 900000;
-        QTest::newRow("far right") << 3000000 << 0;
-    }
+    void positionOnNoScreenOpensOnTheScreen_data() { addOffScreenPositionRows(); }
     void positionOnNoScreenOpensOnTheScreen() {
         QFETCH(int, left);
         QFETCH(int, top);
@@ -594,7 +575,7 @@ private slots:
         w->Command1->click();
         gone(w);
         QCOMPARE(pastValue("check1"), "1");
-        QVERIFY(!readAll(entry()).contains("/bin/true"));
+        QVERIFY(!readFile(entry()).contains("/bin/true"));
     }
 
     void startupFailureIsSilent() {

@@ -1,0 +1,16 @@
+// Small file helpers for tests.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace korimo {
+
+// The whole file, or nothing when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace korimo
