@@ -5,6 +5,8 @@
 #include "singleInstance.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 namespace {
 
@@ -30,6 +32,12 @@ int main(int argc, char** argv) {
     korimo::SingleInstance instance(programFolder);
     if (!instance.acquired())
         return 0;
+
+    // The interface is Japanese whatever the desktop's language: Qt's own buttons (はい/いいえ, OK,
+    // file dialogs) follow it when Qt's Japanese translation is installed.
+    QTranslator qtJapanese;
+    if (qtJapanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtJapanese);
 
     korimo::TransportOptions options;
     options.accounts = configuredMailboxes(programFolder);
