@@ -7,4 +7,5 @@ build=${1:-build}
 shift || true
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORIMO_WERROR=ON "$@"
 cmake --build "$build" --parallel "$(nproc)"
+bash scripts/code-share.sh
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600
