@@ -247,8 +247,8 @@ void frmTransKR::Command1_Click() {
     }
 
     if (!result.isEmpty()) {
-        // The message did not leave: say so, and keep the body, the attachment and the window for
-        // another try.
+        // The message did not leave, or (the connection broke before the server's last reply) it may
+        // have: the text says which. Keep the body, the attachment and the window either way.
         dialogs_.message(this, QStringLiteral("エラー") + result);
         return;
     }
