@@ -231,6 +231,77 @@ private slots:
                             "acou-0=me\r\n\r\n[Other]\r\nx=y\r\n[Trans]\r\nleft=9\r\n"));
     }
 
+    // Every string key gives back exactly what was written, blanks and quotes included; a value that
+    // would lose them is stored in one more pair of double quotes, as the old profile reader expects.
+    void everyStringKeyRoundTrips_data() {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QStringList>("values");
+        // Every key meets two of the awkward values, each value about a dozen keys.
+        const QStringList awkward{
+            QStringLiteral("  sp ace  "), QStringLiteral("\tタブ\t"), QStringLiteral("\"q\""), QStringLiteral("\""),
+            QStringLiteral("\"\""),       QStringLiteral(" \"half"),  QStringLiteral("   "),   QString(),
+            QStringLiteral("a=b; [c]"),   QStringLiteral("全角　")};
+        int row = 0;
+        for (const IniKey& k : keys::All) {
+            for (int i = 0; k.reader == IniReader::String && i < k.count; ++i, ++row) {
+                const QString name = k.name(k.count > 1 ? i : -1);
+                QTest::addRow("%s %s", qPrintable(QString::fromUtf16(k.section)), qPrintable(name))
+                    << QString::fromUtf16(k.section) << name
+                    << QStringList{awkward[row % awkward.size()], awkward[(row + 3) % awkward.size()]};
+            }
+        }
+    }
+    void everyStringKeyRoundTrips() {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QStringList, values);
+        const IniFile ini(dir_.path());
+        for (const QString& value : values) {
+            QVERIFY(ini.WriteIniString(section, key, value));
+            QCOMPARE(ini.ReadIniString(section, key, QStringLiteral("default")), value);
+            // On disk the value is what the old profile reader also reads back unchanged.
+            if (value == QStringLiteral("  sp ace  "))
+                QVERIFY(readFile(ini.path()).contains("=\"  sp ace  \"\r\n"));
+        }
+    }
+
+    // A number typed with blanks around it is stored quoted and still reads as that number.
+    void quotedNumberReadsAsANumber() {
+        const IniFile ini(dir_.path());
+        QVERIFY(writeValue(ini, keys::MainPeriod, QStringLiteral(" 5 ")));
+        QCOMPARE(readInt(ini, keys::MainPeriod), 5);
+    }
+
+    // A settings file that exists but cannot be read is never written over: its passwords would go.
+    void unreadableFileIsNeverReplaced() {
+        const IniFile ini(dir_.path());
+        QVERIFY(writeValue(ini, keys::Passwords, QStringLiteral("secret"), 0));
+        QVERIFY(writeValue(ini, keys::SmtpServer, QStringLiteral("smtp.example.jp")));
+        const QByteArray before = readFile(ini.path());
+        // root reads whatever the mode says: the unreadable case needs an ordinary user.
+        QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                               QFileDevice::WriteOther | QFileDevice::ExeOther);
+        QVERIFY(QFile::setPermissions(ini.path(), {}));
+        const bool root = ::geteuid() == 0;
+        QVERIFY(!root || ::seteuid(65534) == 0);
+        QCOMPARE(IniFile::takeUnreadableNotice(), QString());
+        const bool written = writeValue(ini, keys::MainLeft, 1);
+        const bool writtenAgain = writeValue(ini, keys::MainTop, 2);
+        const QString defaulted = readString(ini, keys::Passwords, 0);
+        QVERIFY(!root || ::seteuid(0) == 0);
+        QFile::setPermissions(ini.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(!written);
+        QVERIFY(!writtenAgain);
+        QCOMPARE(defaulted, QString());
+        QCOMPARE(readFile(ini.path()), before);
+        // The user is told once, with the file named.
+        const QString notice = IniFile::takeUnreadableNotice();
+        QVERIFY2(notice.contains(ini.path()), qPrintable(notice));
+        QCOMPARE(IniFile::takeUnreadableNotice(), QString());
+    }
+
     void lineBreaksInAValueCannotAddKeys() {
         const IniFile ini(dir_.path());
         QVERIFY(writeValue(ini, keys::MailerPath, QStringLiteral("/usr/bin/x\r\n[Past]\r\npass-0=stolen")));
