@@ -2,11 +2,15 @@
 
 #include "cp932.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+#include <cstdio>
 #include <limits>
 #include <optional>
+#include <unistd.h>
 #include <vector>
 
 namespace korimo {
@@ -113,6 +117,21 @@ FileRead readWhole(const QString& path) {
 
 std::optional<QByteArray> readFile(const QString& path) {
     return readWhole(path).bytes;
+}
+
+// Replaces the file at path by bytes in one step: a private temporary beside it, flushed to disk, then
+// renamed over it. A process killed before the rename leaves the old file and a temporary, which the
+// next start sweeps (sweepStaleTemporaries). A link is followed, so its target is what changes.
+bool replaceFile(QString path, const QByteArray& bytes) {
+    if (const QFileInfo info(path); info.isSymLink())
+        path = info.symLinkTarget();
+    QTemporaryFile file(path + QStringLiteral(".korimo-XXXXXX")); // created with mode 0600
+    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0)
+        return false;
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+        return false;
+    file.setAutoRemove(false); // it is the settings file now
+    return true;
 }
 
 // The old platform's reader drops one pair of double quotes around a value, and blanks around it are
@@ -256,13 +275,7 @@ bool IniFile::WriteIniString(QStringView section, QStringView key, const QString
     for (const QByteArray& line : lines)
         out += line + "\r\n";
 
-    QSaveFile file(path());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(out) != out.size())
-        return false;
-    return file.commit();
+    return replaceFile(path(), out);
 }
 
 QString IniFile::takeUnreadableNotice() {
@@ -271,6 +284,27 @@ QString IniFile::takeUnreadableNotice() {
         return {};
     r.told = true;
     return r.text;
+}
+
+int sweepStaleTemporaries(const QString& programFolder) {
+    // Ours: "iniKR.ini.korimo-" and six letters or digits. Earlier versions wrote "iniKR.ini." and six
+    // random letters or digits; a name of one kind of character only ("backup", "202412") looks made
+    // by a person and is left alone.
+    static const QRegularExpression ours(QStringLiteral("^iniKR\\.ini\\.korimo-[A-Za-z0-9]{6}$"));
+    static const QRegularExpression earlier(QStringLiteral("^iniKR\\.ini\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression oneKind(QStringLiteral("\\.([a-z]{6}|[A-Z]{6}|[0-9]{6})$"));
+    const QDir folder(programFolder);
+    int removed = 0;
+    const QStringList candidates =
+        folder.entryList({QStringLiteral("iniKR.ini.*")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : candidates) {
+        const bool temporary =
+            ours.match(name).hasMatch() || (earlier.match(name).hasMatch() && !oneKind.match(name).hasMatch());
+        // Links are left alone: removing one would not remove what it points at.
+        if (temporary && !QFileInfo(folder.filePath(name)).isSymLink() && QFile::remove(folder.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 qint16 narrowToInt16(qint32 value) {

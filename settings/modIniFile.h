@@ -47,6 +47,12 @@ private:
     QString folder_;
 };
 
+// Removes what interrupted writes of the settings file left behind in the program folder: the writer's
+// temporaries "iniKR.ini.korimo-XXXXXX", which may hold passwords (and those of earlier versions). Only
+// the instance holding the program folder's lock may call it, before it writes anything. Returns how
+// many were removed.
+int sweepStaleTemporaries(const QString& programFolder);
+
 // The 16-bit readers of the settings (window tops, counts, seconds, check states) narrow with this:
 // values beyond the 16-bit range are clamped to it.
 qint16 narrowToInt16(qint32 value);

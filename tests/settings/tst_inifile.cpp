@@ -4,7 +4,9 @@
 #include "modIniFile.h"
 #include "testFiles.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -364,6 +366,29 @@ private slots:
                 QCOMPARE(readString(ini, keys::SendAddresses, i), QString(200, QChar(u'a' + i % 26)));
             QVERIFY(readInt(ini, keys::LastCount) >= 0);
         }
+    }
+
+    // Only the writer's own temporaries go; the settings file and the user's other files stay.
+    void sweepRemovesOnlyTemporaries_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("temporary") << "iniKR.ini.korimo-a1B2c3" << true;
+        QTest::newRow("earlier version's temporary") << "iniKR.ini.a1B2c3" << true;
+        QTest::newRow("settings file") << "iniKR.ini" << false;
+        QTest::newRow("backup") << "iniKR.ini.backup" << false;
+        QTest::newRow("dated copy") << "iniKR.ini.202412" << false;
+        QTest::newRow("five characters") << "iniKR.ini.korimo-a1B2c" << false;
+        QTest::newRow("other case") << "inikr.ini.korimo-a1B2c3" << false;
+        QTest::newRow("not letters") << "iniKR.ini.a1-2c3" << false;
+    }
+    void sweepRemovesOnlyTemporaries() {
+        QFETCH(QString, name);
+        QFETCH(bool, removed);
+        const QString path = QDir(dir_.path()).filePath(name);
+        writeRaw(path, "[Past]\r\npass-0=secret\r\n");
+        QCOMPARE(sweepStaleTemporaries(dir_.path()), removed ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(path), !removed);
+        QFile::remove(path);
     }
 
 private:
