@@ -125,6 +125,9 @@ std::optional<QByteArray> readFile(const QString& path) {
 bool replaceFile(QString path, const QByteArray& bytes) {
     if (const QFileInfo info(path); info.isSymLink())
         path = info.symLinkTarget();
+    // A file made read-only is left as it is, though the folder would allow replacing it.
+    if (QFileInfo::exists(path) && ::euidaccess(QFile::encodeName(path).constData(), W_OK) != 0)
+        return false;
     QTemporaryFile file(path + QStringLiteral(".korimo-XXXXXX")); // created with mode 0600
     if (!file.open() || file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0)
         return false;

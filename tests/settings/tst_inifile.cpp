@@ -275,33 +275,38 @@ private slots:
         QCOMPARE(readInt(ini, keys::MainPeriod), 5);
     }
 
-    // A settings file that exists but cannot be read is never written over: its passwords would go.
-    void unreadableFileIsNeverReplaced() {
+    // A settings file that exists but cannot be read (write-only) is never written over: its passwords
+    // would go. Nor is one made read-only. Both need an ordinary user: root reads and writes anything.
+    void unreadableOrReadOnlyFileIsNeverReplaced() {
         const IniFile ini(dir_.path());
         QVERIFY(writeValue(ini, keys::Passwords, QStringLiteral("secret"), 0));
         QVERIFY(writeValue(ini, keys::SmtpServer, QStringLiteral("smtp.example.jp")));
         const QByteArray before = readFile(ini.path());
-        // root reads whatever the mode says: the unreadable case needs an ordinary user.
-        QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                               QFileDevice::WriteOther | QFileDevice::ExeOther);
-        QVERIFY(QFile::setPermissions(ini.path(), {}));
+        const QByteArray path = QFile::encodeName(ini.path());
         const bool root = ::geteuid() == 0;
+        QVERIFY(!root || (::chmod(QFile::encodeName(dir_.path()).constData(), 0777) == 0 &&
+                          ::chown(path.constData(), 65534, 65534) == 0));
+        QVERIFY(::chmod(path.constData(), 0200) == 0);
         QVERIFY(!root || ::seteuid(65534) == 0);
         QCOMPARE(IniFile::takeUnreadableNotice(), QString());
         const bool written = writeValue(ini, keys::MainLeft, 1);
         const bool writtenAgain = writeValue(ini, keys::MainTop, 2);
         const QString defaulted = readString(ini, keys::Passwords, 0);
+        const QString notice = IniFile::takeUnreadableNotice();
+        const QString noticeAgain = IniFile::takeUnreadableNotice();
+        ::chmod(path.constData(), 0400);
+        const bool readOnlyWritten = writeValue(ini, keys::MainLeft, 1);
         QVERIFY(!root || ::seteuid(0) == 0);
-        QFile::setPermissions(ini.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        ::chmod(path.constData(), 0600);
+        ::chmod(QFile::encodeName(dir_.path()).constData(), 0700);
         QVERIFY(!written);
         QVERIFY(!writtenAgain);
+        QVERIFY(!readOnlyWritten);
         QCOMPARE(defaulted, QString());
         QCOMPARE(readFile(ini.path()), before);
         // The user is told once, with the file named.
-        const QString notice = IniFile::takeUnreadableNotice();
         QVERIFY2(notice.contains(ini.path()), qPrintable(notice));
-        QCOMPARE(IniFile::takeUnreadableNotice(), QString());
+        QCOMPARE(noticeAgain, QString());
     }
 
     void lineBreaksInAValueCannotAddKeys() {
