@@ -6,6 +6,7 @@
 #include "mailTransport.h"
 #include "mainWindowLink.h"
 #include "sendLogic.h"
+#include "smtpSender.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -248,8 +249,9 @@ void frmTransKR::Command1_Click() {
 
     if (!result.isEmpty()) {
         // The message did not leave, or (the connection broke before the server's last reply) it may
-        // have: the text says which. Keep the body, the attachment and the window either way.
-        dialogs_.message(this, QStringLiteral("エラー") + result);
+        // have: that is no plain error, and the text says so. Keep the body, the attachment and the
+        // window either way.
+        dialogs_.message(this, isUnknownOutcome(result) ? result : QStringLiteral("エラー") + result);
         return;
     }
     Check2->setChecked(false);

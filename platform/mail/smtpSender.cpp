@@ -111,6 +111,16 @@ QByteArray caBundle(CURL* curl, const QString& extraCaFile) {
 
 } // namespace
 
+QString unknownOutcome(const QString& detail) {
+    return QStringLiteral("送信結果不明: メッセージを送った後、SMTPサーバーの応答がないまま接続が切れました。"
+                          "メールは届いている可能性があります。送り直す前に、届いているかどうかを確かめてください (") +
+           detail + QStringLiteral(")");
+}
+
+bool isUnknownOutcome(const QString& result) {
+    return result.startsWith(unknownOutcome({}).section(u':', 0, 0) + u':');
+}
+
 SmtpEndpoint parseSmtpServer(const QString& server) {
     SmtpEndpoint e;
     QString text = server.trimmed();
@@ -277,10 +287,7 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
         // The whole body went out after the server's 354 and then no final reply came: the server may
         // have queued the message before the connection broke.
         if (code != CURLE_OK && response == 354 && upload.offset == bytes.size())
-            result = QStringLiteral("メッセージの送信後、SMTPサーバーの応答がないまま接続が切れました。メールは届いてい"
-                                    "る可能性があります。"
-                                    "送り直す前に、届いているかどうかを確かめてください (") +
-                     QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)) + QStringLiteral(")");
+            result = unknownOutcome(QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)));
         else if (code != CURLE_OK)
             result = describe(code, errorBuffer, response);
     }

@@ -2,6 +2,7 @@
 // sent (AUTH in the clear, an injected RCPT, anything at all after a refused argument).
 #include "mimeReader.h"
 #include "realMailTransport.h"
+#include "smtpSender.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -334,7 +335,7 @@ private slots:
         QTest::addColumn<QString>("expected"); // "" success, else a text the result contains
         QTest::newRow("queued") << QByteArray("250 2.0.0 Ok: queued\r\n") << QString();
         QTest::newRow("refused") << QByteArray("554 5.7.1 Rejected\r\n") << QStringLiteral("554");
-        QTest::newRow("hung up before the reply") << QByteArray() << QStringLiteral("届いている可能性があります");
+        QTest::newRow("hung up before the reply") << QByteArray() << QStringLiteral("可能性があります");
     }
     void outcomeAfterTheBody() {
         QFETCH(QByteArray, dataReply);
@@ -352,7 +353,7 @@ private slots:
         else
             QVERIFY2(result.contains(expected), qPrintable(result));
         // Only a missing reply leaves the outcome open; a refusal is a plain failure.
-        QCOMPARE(result.contains(QStringLiteral("可能性")), dataReply.isEmpty());
+        QCOMPARE(isUnknownOutcome(result), dataReply.isEmpty());
     }
 
     // A local part beyond ASCII travels only under SMTPUTF8; without it nothing of the message is sent.
