@@ -202,6 +202,9 @@ void frmMainKR::SaveSettings() {
     writeValue(ini_, keys::MainLeft, twips.x());
     writeValue(ini_, keys::MainTop, twips.y());
     writeValue(ini_, keys::MainPeriod, Text1->text());
+    // A settings file that exists but cannot be read is left alone by every window: say so once.
+    if (const QString why = IniFile::takeUnreadableNotice(); !why.isEmpty())
+        dialogs_.message(this, why);
 }
 
 void frmMainKR::DisableControls() {

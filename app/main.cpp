@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     korimo::SingleInstance instance(programFolder);
     if (!instance.acquired())
         return 0;
+    korimo::sweepStaleTemporaries(programFolder); // under the lock: no other Korimo writes here
 
     // The interface is Japanese whatever the desktop's language: Qt's own buttons (はい/いいえ, OK,
     // file dialogs) follow it when Qt's Japanese translation is installed.

@@ -6,6 +6,7 @@
 #include "mailTransport.h"
 #include "mainWindowLink.h"
 #include "sendLogic.h"
+#include "smtpSender.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -247,9 +248,10 @@ void frmTransKR::Command1_Click() {
     }
 
     if (!result.isEmpty()) {
-        // The message did not leave: say so, and keep the body, the attachment and the window for
-        // another try.
-        dialogs_.message(this, QStringLiteral("エラー") + result);
+        // The message did not leave, or (the connection broke before the server's last reply) it may
+        // have: that is no plain error, and the text says so. Keep the body, the attachment and the
+        // window either way.
+        dialogs_.message(this, isUnknownOutcome(result) ? result : QStringLiteral("エラー") + result);
         return;
     }
     Check2->setChecked(false);

@@ -2,10 +2,15 @@
 
 #include "cp932.h"
 
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+#include <cstdio>
 #include <limits>
 #include <optional>
+#include <unistd.h>
 #include <vector>
 
 namespace korimo {
@@ -82,11 +87,66 @@ std::optional<KeyLine> keyLine(const QByteArray& line) {
     return kl;
 }
 
-std::optional<QByteArray> readFile(const QString& path) {
+// A write refused because the file exists but could not be read, kept until a window tells the user.
+struct Refusal {
+    QString text;
+    bool told = false;
+};
+Refusal& refusal() {
+    static Refusal r;
+    return r;
+}
+
+struct FileRead {
+    std::optional<QByteArray> bytes; // empty when there is no file or it could not be read
+    QString error;                   // not empty: the file exists, but reading it failed
+};
+
+FileRead readWhole(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return f.readAll();
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            return {};
+        return {std::nullopt, f.errorString()};
+    }
+    QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        return {std::nullopt, f.errorString()};
+    return {std::move(bytes), {}};
+}
+
+std::optional<QByteArray> readFile(const QString& path) {
+    return readWhole(path).bytes;
+}
+
+// Replaces the file at path by bytes in one step: a private temporary beside it, flushed to disk, then
+// renamed over it. A process killed before the rename leaves the old file and a temporary, which the
+// next start sweeps (sweepStaleTemporaries). A link is followed, so its target is what changes.
+bool replaceFile(QString path, const QByteArray& bytes) {
+    if (const QFileInfo info(path); info.isSymLink())
+        path = info.symLinkTarget();
+    // A file made read-only is left as it is, though the folder would allow replacing it.
+    if (QFileInfo::exists(path) && ::euidaccess(QFile::encodeName(path).constData(), W_OK) != 0)
+        return false;
+    QTemporaryFile file(path + QStringLiteral(".korimo-XXXXXX")); // created with mode 0600
+    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0)
+        return false;
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+        return false;
+    file.setAutoRemove(false); // it is the settings file now
+    return true;
+}
+
+// The old platform's reader drops one pair of double quotes around a value, and blanks around it are
+// never part of it. A value that would lose either is written inside one pair of double quotes.
+bool needsQuotes(const QString& value) {
+    const auto blank = [](QChar c) {
+        return c == u' ' || c == u'\t';
+    };
+    if (value.isEmpty())
+        return false;
+    return blank(value.front()) || blank(value.back()) ||
+           (value.size() >= 2 && value.front() == u'"' && value.back() == u'"');
 }
 
 // The raw value of the first matching key of the first matching section.
@@ -123,7 +183,10 @@ qint32 IniFile::ReadIniInt(QStringView section, QStringView key, qint32 def) con
     const auto raw = lookup(path(), section, key);
     if (!raw)
         return def;
-    QByteArrayView v(*raw);
+    QByteArray unquoted = *raw;
+    if (unquoted.size() >= 2 && unquoted.startsWith('"') && unquoted.endsWith('"'))
+        unquoted = trimmed(QByteArrayView(unquoted).sliced(1, unquoted.size() - 2));
+    QByteArrayView v(unquoted);
     bool negative = false;
     if (!v.isEmpty() && (v[0] == '-' || v[0] == '+')) {
         negative = v[0] == '-';
@@ -150,6 +213,8 @@ QString IniFile::ReadIniString(QStringView section, QStringView key, const QStri
     if (!raw)
         return fromCp932(truncateCp932(toCp932(def), kIniValueMaxBytes));
     QByteArray value = *raw;
+    if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+        value = value.sliced(1, value.size() - 2);
     // The value ends at a NUL byte, as the text a fixed buffer hands back would.
     if (const qsizetype nul = value.indexOf('\0'); nul >= 0)
         value.truncate(nul);
@@ -160,11 +225,22 @@ bool IniFile::WriteIniString(QStringView section, QStringView key, const QString
     QString clean = value;
     clean.remove(u'\r').remove(u'\n').remove(QChar(u'\0'));
     const QByteArray keyBytes = toCp932(key.toString());
+    if (needsQuotes(clean))
+        clean = u'"' + clean + u'"';
     const QByteArray newLine = keyBytes + '=' + toCp932(clean);
 
+    // A file that exists but cannot be read is never replaced: its other settings would be lost.
+    const FileRead current = readWhole(path());
+    if (!current.error.isEmpty()) {
+        if (refusal().text.isEmpty())
+            refusal().text = QStringLiteral("設定ファイルを読み込めないため、設定を保存しませんでした。"
+                                            "ファイルの権限を確かめてください: %1 (%2)")
+                                 .arg(path(), current.error);
+        return false;
+    }
     std::vector<QByteArray> lines;
-    if (const auto data = readFile(path()))
-        lines = splitLines(*data);
+    if (current.bytes)
+        lines = splitLines(*current.bytes);
 
     // Find the section and, inside it, the key or the place after its last key line.
     std::optional<size_t> sectionAt;
@@ -202,13 +278,36 @@ bool IniFile::WriteIniString(QStringView section, QStringView key, const QString
     for (const QByteArray& line : lines)
         out += line + "\r\n";
 
-    QSaveFile file(path());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(out) != out.size())
-        return false;
-    return file.commit();
+    return replaceFile(path(), out);
+}
+
+QString IniFile::takeUnreadableNotice() {
+    Refusal& r = refusal();
+    if (r.told || r.text.isEmpty())
+        return {};
+    r.told = true;
+    return r.text;
+}
+
+int sweepStaleTemporaries(const QString& programFolder) {
+    // Ours: "iniKR.ini.korimo-" and six letters or digits. Earlier versions wrote "iniKR.ini." and six
+    // random letters or digits; a name of one kind of character only ("backup", "202412") looks made
+    // by a person and is left alone.
+    static const QRegularExpression ours(QStringLiteral("^iniKR\\.ini\\.korimo-[A-Za-z0-9]{6}$"));
+    static const QRegularExpression earlier(QStringLiteral("^iniKR\\.ini\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression oneKind(QStringLiteral("\\.([a-z]{6}|[A-Z]{6}|[0-9]{6})$"));
+    const QDir folder(programFolder);
+    int removed = 0;
+    const QStringList candidates =
+        folder.entryList({QStringLiteral("iniKR.ini.*")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : candidates) {
+        const bool temporary =
+            ours.match(name).hasMatch() || (earlier.match(name).hasMatch() && !oneKind.match(name).hasMatch());
+        // Links are left alone: removing one would not remove what it points at.
+        if (temporary && !QFileInfo(folder.filePath(name)).isSymLink() && QFile::remove(folder.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 qint16 narrowToInt16(qint32 value) {

@@ -33,13 +33,25 @@ public:
     QString ReadIniString(QStringView section, QStringView key, const QString& def) const;
 
     // Sets the value, adding key and section as needed. CR, LF and NUL in the value would break the
-    // file's line structure and are dropped. Returns false when nothing could be written (read-only
-    // folder, full disk); the file is then unchanged.
+    // file's line structure and are dropped. A value with a blank at either end, or enclosed in double
+    // quotes, is written inside one more pair of double quotes, which the reader drops: every value
+    // reads back as written. Returns false when nothing could be written (read-only folder, full disk,
+    // or a file that exists but could not be read, which is never replaced); the file is then unchanged.
     bool WriteIniString(QStringView section, QStringView key, const QString& value) const;
+
+    // Why settings are not being saved, the first time this is asked after a write was refused because
+    // the file could not be read; "" before that and ever after, so the user is told once per run.
+    static QString takeUnreadableNotice();
 
 private:
     QString folder_;
 };
+
+// Removes what interrupted writes of the settings file left behind in the program folder: the writer's
+// temporaries "iniKR.ini.korimo-XXXXXX", which may hold passwords (and those of earlier versions). Only
+// the instance holding the program folder's lock may call it, before it writes anything. Returns how
+// many were removed.
+int sweepStaleTemporaries(const QString& programFolder);
 
 // The 16-bit readers of the settings (window tops, counts, seconds, check states) narrow with this:
 // values beyond the 16-bit range are clamped to it.

@@ -23,6 +23,37 @@ size_t readUpload(char* buffer, size_t size, size_t count, void* userdata) {
     return static_cast<size_t>(n);
 }
 
+// What a command other than the mail transfer answers (NOOP's reply) is not wanted on stdout.
+size_t discardReply(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+// Whether the latest EHLO reply of the session offered SMTPUTF8. Fed by libcurl's protocol trace.
+struct Capabilities {
+    bool smtpUtf8 = false;
+};
+
+int traceProtocol(CURL*, curl_infotype type, char* data, size_t size, void* userdata) {
+    auto* caps = static_cast<Capabilities*>(userdata);
+    const QByteArrayView line(data, static_cast<qsizetype>(size));
+    if (type == CURLINFO_HEADER_OUT && line.size() >= 5 &&
+        QByteArrayView(line.first(5)).compare("EHLO ", Qt::CaseInsensitive) == 0)
+        caps->smtpUtf8 = false; // a new EHLO (after STARTTLS) replaces what the earlier one offered
+    if (type == CURLINFO_HEADER_IN && line.size() >= 4 && line.startsWith("250") &&
+        (line[3] == '-' || line[3] == ' ')) {
+        const QByteArray keyword = line.sliced(4).trimmed().toByteArray().toUpper();
+        if (keyword == "SMTPUTF8")
+            caps->smtpUtf8 = true;
+    }
+    return 0;
+}
+
+// The part of an address before its last '@' holds something other than ASCII.
+bool hasNonAsciiLocalPart(const QString& address) {
+    const QString local = address.left(address.lastIndexOf(QLatin1Char('@')));
+    return std::any_of(local.begin(), local.end(), [](QChar c) { return c.unicode() > 0x7F; });
+}
+
 QString describe(CURLcode code, const char* detail, long response) {
     QString text;
     switch (code) {
@@ -79,6 +110,16 @@ QByteArray caBundle(CURL* curl, const QString& extraCaFile) {
 }
 
 } // namespace
+
+QString unknownOutcome(const QString& detail) {
+    return QStringLiteral("送信結果不明: メッセージを送った後、SMTPサーバーの応答がないまま接続が切れました。"
+                          "メールは届いている可能性があります。送り直す前に、届いているかどうかを確かめてください (") +
+           detail + QStringLiteral(")");
+}
+
+bool isUnknownOutcome(const QString& result) {
+    return result.startsWith(unknownOutcome({}).section(u':', 0, 0) + u':');
+}
 
 SmtpEndpoint parseSmtpServer(const QString& server) {
     SmtpEndpoint e;
@@ -175,6 +216,14 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
     const QByteArray password = endpoint.password.toUtf8();
     const QByteArray bundle = options.extraCaFile.isEmpty() ? QByteArray() : caBundle(curl, options.extraCaFile);
     Upload upload{&bytes};
+    Capabilities caps;
+    QString needsUtf8;
+    QStringList addresses = recipients;
+    addresses.append(sender);
+    for (const QString& address : std::as_const(addresses)) {
+        if (needsUtf8.isEmpty() && hasNonAsciiLocalPart(address))
+            needsUtf8 = address;
+    }
 
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
@@ -193,12 +242,9 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
     }
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, traceProtocol);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &caps);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L); // feeds traceProtocol; prints nothing
     // Bounded waits: connecting, each reply, a stalled upload, and the whole session.
     const long readSeconds = std::max(1L, static_cast<long>((options.readTimeoutMs + 999) / 1000));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
@@ -208,12 +254,46 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
                      static_cast<long>(options.connectTimeoutMs) + 20L * options.readTimeoutMs);
 
-    const CURLcode code = curl_easy_perform(curl);
-    long response = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+    // An address whose local part is not ASCII can only travel with SMTPUTF8 (which libcurl declares by
+    // itself when the server offers it). Whether it does is known only after EHLO: a first transfer
+    // on the same connection logs in and sends NOOP, and the message follows only when it is offered.
+    CURLcode code = CURLE_OK;
+    if (!needsUtf8.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "NOOP");
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discardReply);
+        code = curl_easy_perform(curl);
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
+    }
+    QString result;
+    if (code != CURLE_OK) {
+        long response = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+        result = describe(code, errorBuffer, response);
+    } else if (!needsUtf8.isEmpty() && !caps.smtpUtf8) {
+        result =
+            QStringLiteral(
+                "SMTPサーバーが日本語などを含むメールアドレス（SMTPUTF8）に対応していないため送信しませんでした: ") +
+            needsUtf8;
+    } else {
+        curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+        curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
+        code = curl_easy_perform(curl);
+        long response = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+        // The whole body went out after the server's 354 and then no final reply came: the server may
+        // have queued the message before the connection broke.
+        if (code != CURLE_OK && response == 354 && upload.offset == bytes.size())
+            result = unknownOutcome(QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)));
+        else if (code != CURLE_OK)
+            result = describe(code, errorBuffer, response);
+    }
     curl_slist_free_all(rcpt);
     curl_easy_cleanup(curl);
-    return code == CURLE_OK ? QString() : describe(code, errorBuffer, response);
+    return result;
 }
 
 } // namespace korimo

@@ -41,6 +41,13 @@ struct SmtpSendOptions {
 };
 
 // Sends bytes (CR LF, not dot-stuffed) from sender to every recipient. "" on success, else an error text.
+// An address with a non-ASCII local part is sent only with SMTPUTF8; a server that does not offer it
+// gets no message. When the connection breaks after the whole body, before the server's final reply,
+// the text says the outcome is unknown: the message may have been delivered.
+// The text sendSmtp gives when the outcome is unknown (detail: libcurl's reason), and how to tell it.
+QString unknownOutcome(const QString& detail);
+bool isUnknownOutcome(const QString& result);
+
 QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStringList& recipients,
                  const QByteArray& bytes, const SmtpSendOptions& options);
 

@@ -1,5 +1,6 @@
-// The real executable, copied into a private program folder: one instance per folder, and a second
-// start that leaves at once without touching anything.
+// The real executable, copied into a private program folder: one instance per folder whatever lock
+// file an earlier run left, a sweep of the settings file's stale temporaries, and a second start that
+// leaves at once without touching anything.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,12 +21,17 @@ class TestStartup : public QObject {
     Q_OBJECT
 private slots:
     void secondStartLeavesEverythingAlone_data() {
-        QTest::addColumn<QByteArray>("ini"); // "" for no settings file
-        QTest::newRow("no settings file") << QByteArray();
-        QTest::newRow("huge top") << QByteArray("[Main]\r\nleft=1000\r\ntop=99999\r\ntext1=3\r\n");
+        QTest::addColumn<QByteArray>("ini");  // "" for no settings file
+        QTest::addColumn<QByteArray>("lock"); // what a crashed run left in .korimo.lock; null for no file
+        QTest::newRow("no settings file") << QByteArray() << QByteArray();
+        QTest::newRow("huge top") << QByteArray("[Main]\r\nleft=1000\r\ntop=99999\r\ntext1=3\r\n") << QByteArray();
+        QTest::newRow("empty lock file") << QByteArray() << QByteArray("");
+        QTest::newRow("garbled lock file") << QByteArray() << QByteArray("\xFF\x00garbage\n-1\n", 13);
+        QTest::newRow("lock of a dead process") << QByteArray() << QByteArray("999999\nkorimo\nhost\n");
     }
     void secondStartLeavesEverythingAlone() {
         QFETCH(QByteArray, ini);
+        QFETCH(QByteArray, lock);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString built = qEnvironmentVariable("KORIMO_BINARY_DIR") + QStringLiteral("/korimo");
@@ -42,6 +48,18 @@ private slots:
             f.write(ini);
         }
         const QDateTime iniTime = QFileInfo(iniPath).lastModified();
+        if (!lock.isNull()) {
+            QFile f(dir.filePath(QStringLiteral(".korimo.lock")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(lock);
+        }
+        // A write killed before its rename left a temporary holding a password.
+        const QString stale = dir.filePath(QStringLiteral("iniKR.ini.korimo-Ab12Cd"));
+        const auto leaveTemporary = [&stale] {
+            QFile f(stale);
+            return f.open(QIODevice::WriteOnly) && f.write("[Past]\r\npass-0=secret\r\n") > 0;
+        };
+        QVERIFY(leaveTemporary());
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -58,6 +76,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir.filePath(QStringLiteral("Sound"))).isDir(), 20000);
         QVERIFY(QDir(dir.filePath(QStringLiteral("AttachedFiles"))).removeRecursively());
         QVERIFY(QDir(dir.filePath(QStringLiteral("Sound"))).removeRecursively());
+        QVERIFY(!QFileInfo::exists(stale)); // swept before the folders were made
+        QVERIFY(leaveTemporary());          // only the lock holder sweeps, and only at its start
 
         QProcess second;
         second.setProcessEnvironment(env);
@@ -72,6 +92,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("Sound"))));
         QCOMPARE(readAll(iniPath), ini.isEmpty() ? QByteArray("<missing>") : ini);
         QCOMPARE(QFileInfo(iniPath).lastModified(), iniTime);
+        QVERIFY(QFileInfo::exists(stale));
         // The first one still runs, with its window open.
         QCOMPARE(first.state(), QProcess::Running);
     }

@@ -2,6 +2,7 @@
 // sent (AUTH in the clear, an injected RCPT, anything at all after a refused argument).
 #include "mimeReader.h"
 #include "realMailTransport.h"
+#include "smtpSender.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -26,6 +27,7 @@ public:
         QByteArray ehlo = "250-fake.example\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n";
         QByteArray auth = "235 2.7.0 Authentication successful\r\n";
         QByteArray rcpt = "250 2.1.5 Ok\r\n";
+        QByteArray dataReply = "250 2.0.0 Ok: queued\r\n"; // empty: hang up after the body
     };
 
     explicit FakeSmtp(Script script) : script_(std::move(script)) {
@@ -138,7 +140,11 @@ private:
                     QMutexLocker lock(&mutex_);
                     data_ = body;
                 }
-                say(fd, "250 2.0.0 Ok: queued\r\n");
+                if (script_.dataReply.isEmpty())
+                    break;
+                say(fd, script_.dataReply);
+            } else if (verb == "NOOP") {
+                say(fd, "250 2.0.0 Ok\r\n");
             } else if (verb == "QUIT") {
                 say(fd, "221 2.0.0 Bye\r\n");
                 break;
@@ -320,6 +326,79 @@ private slots:
                                QStringLiteral("s"), QStringLiteral("b"), {});
         QVERIFY(!result.isEmpty());
         QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    // The server's last word about the body decides: its reply, or none at all when the connection
+    // breaks after the body, in which case the message may have been queued.
+    void outcomeAfterTheBody_data() {
+        QTest::addColumn<QByteArray>("dataReply");
+        QTest::addColumn<QString>("expected"); // "" success, else a text the result contains
+        QTest::newRow("queued") << QByteArray("250 2.0.0 Ok: queued\r\n") << QString();
+        QTest::newRow("refused") << QByteArray("554 5.7.1 Rejected\r\n") << QStringLiteral("554");
+        QTest::newRow("hung up before the reply") << QByteArray() << QStringLiteral("可能性があります");
+    }
+    void outcomeAfterTheBody() {
+        QFETCH(QByteArray, dataReply);
+        QFETCH(QString, expected);
+        FakeSmtp::Script script;
+        script.dataReply = dataReply;
+        FakeSmtp server(script);
+        RealMailTransport transport(quickOptions());
+        const QString result =
+            transport.SendMail(plain(server.port()), QStringLiteral("a@example.com"), QStringLiteral("me@example.com"),
+                               QStringLiteral("s"), QStringLiteral("b"), {});
+        QVERIFY(server.data().contains("\r\n\r\nb\r\n"));
+        if (expected.isEmpty())
+            QCOMPARE(result, QString());
+        else
+            QVERIFY2(result.contains(expected), qPrintable(result));
+        // Only a missing reply leaves the outcome open; a refusal is a plain failure.
+        QCOMPARE(isUnknownOutcome(result), dataReply.isEmpty());
+    }
+
+    // A local part beyond ASCII travels only under SMTPUTF8; without it nothing of the message is sent.
+    void nonAsciiLocalPart_data() {
+        QTest::addColumn<QByteArray>("ehlo");
+        QTest::addColumn<QString>("recipient");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<bool>("sent");
+        const QByteArray utf8 = "250-fake.example\r\n250-SMTPUTF8\r\n250 8BITMIME\r\n";
+        const QByteArray plainEhlo = "250-fake.example\r\n250 8BITMIME\r\n";
+        QTest::newRow("recipient, offered") << utf8 << "用户@example.jp"
+                                            << "me@example.com" << true;
+        QTest::newRow("sender, offered") << utf8 << "a@example.com"
+                                         << "用户@example.jp" << true;
+        QTest::newRow("recipient, not offered") << plainEhlo << "用户@example.jp"
+                                                << "me@example.com" << false;
+        QTest::newRow("sender, not offered") << plainEhlo << "a@example.com"
+                                             << "用户@example.jp" << false;
+        QTest::newRow("domain only, not offered") << plainEhlo << "a@例え.jp"
+                                                  << "me@example.com" << true;
+    }
+    void nonAsciiLocalPart() {
+        QFETCH(QByteArray, ehlo);
+        QFETCH(QString, recipient);
+        QFETCH(QString, sender);
+        QFETCH(bool, sent);
+        FakeSmtp::Script script;
+        script.ehlo = ehlo;
+        FakeSmtp server(script);
+        RealMailTransport transport(quickOptions());
+        const QString result =
+            transport.SendMail(plain(server.port()), recipient, sender, QStringLiteral("s"), QStringLiteral("b"), {});
+        QCOMPARE(server.sawCommand("MAIL"), sent);
+        if (!sent) {
+            QVERIFY2(result.contains(QStringLiteral("SMTPUTF8")), qPrintable(result));
+            return;
+        }
+        QCOMPARE(result, QString());
+        QVERIFY(server.sawCommand("DATA"));
+        for (const QByteArray& l : server.lines()) {
+            if (l.startsWith("MAIL"))
+                QCOMPARE(l.contains(" SMTPUTF8"), ehlo.contains("SMTPUTF8"));
+            if (l.startsWith("RCPT"))
+                QVERIFY2(!l.contains("例え"), l.constData()); // the domain goes as its ASCII form
+        }
     }
 
     void nobodyListeningIsAnError() {

@@ -4,7 +4,9 @@
 #include "modIniFile.h"
 #include "testFiles.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -231,6 +233,82 @@ private slots:
                             "acou-0=me\r\n\r\n[Other]\r\nx=y\r\n[Trans]\r\nleft=9\r\n"));
     }
 
+    // Every string key gives back exactly what was written, blanks and quotes included; a value that
+    // would lose them is stored in one more pair of double quotes, as the old profile reader expects.
+    void everyStringKeyRoundTrips_data() {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QStringList>("values");
+        // Every key meets two of the awkward values, each value about a dozen keys.
+        const QStringList awkward{
+            QStringLiteral("  sp ace  "), QStringLiteral("\tタブ\t"), QStringLiteral("\"q\""), QStringLiteral("\""),
+            QStringLiteral("\"\""),       QStringLiteral(" \"half"),  QStringLiteral("   "),   QString(),
+            QStringLiteral("a=b; [c]"),   QStringLiteral("全角　")};
+        int row = 0;
+        for (const IniKey& k : keys::All) {
+            for (int i = 0; k.reader == IniReader::String && i < k.count; ++i, ++row) {
+                const QString name = k.name(k.count > 1 ? i : -1);
+                QTest::addRow("%s %s", qPrintable(QString::fromUtf16(k.section)), qPrintable(name))
+                    << QString::fromUtf16(k.section) << name
+                    << QStringList{awkward[row % awkward.size()], awkward[(row + 3) % awkward.size()]};
+            }
+        }
+    }
+    void everyStringKeyRoundTrips() {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QStringList, values);
+        const IniFile ini(dir_.path());
+        for (const QString& value : values) {
+            QVERIFY(ini.WriteIniString(section, key, value));
+            QCOMPARE(ini.ReadIniString(section, key, QStringLiteral("default")), value);
+            // On disk the value is what the old profile reader also reads back unchanged.
+            if (value == QStringLiteral("  sp ace  "))
+                QVERIFY(readFile(ini.path()).contains("=\"  sp ace  \"\r\n"));
+        }
+    }
+
+    // A number typed with blanks around it is stored quoted and still reads as that number.
+    void quotedNumberReadsAsANumber() {
+        const IniFile ini(dir_.path());
+        QVERIFY(writeValue(ini, keys::MainPeriod, QStringLiteral(" 5 ")));
+        QCOMPARE(readInt(ini, keys::MainPeriod), 5);
+    }
+
+    // A settings file that exists but cannot be read (write-only) is never written over: its passwords
+    // would go. Nor is one made read-only. Both need an ordinary user: root reads and writes anything.
+    void unreadableOrReadOnlyFileIsNeverReplaced() {
+        const IniFile ini(dir_.path());
+        QVERIFY(writeValue(ini, keys::Passwords, QStringLiteral("secret"), 0));
+        QVERIFY(writeValue(ini, keys::SmtpServer, QStringLiteral("smtp.example.jp")));
+        const QByteArray before = readFile(ini.path());
+        const QByteArray path = QFile::encodeName(ini.path());
+        const bool root = ::geteuid() == 0;
+        QVERIFY(!root || (::chmod(QFile::encodeName(dir_.path()).constData(), 0777) == 0 &&
+                          ::chown(path.constData(), 65534, 65534) == 0));
+        QVERIFY(::chmod(path.constData(), 0200) == 0);
+        QVERIFY(!root || ::seteuid(65534) == 0);
+        QCOMPARE(IniFile::takeUnreadableNotice(), QString());
+        const bool written = writeValue(ini, keys::MainLeft, 1);
+        const bool writtenAgain = writeValue(ini, keys::MainTop, 2);
+        const QString defaulted = readString(ini, keys::Passwords, 0);
+        const QString notice = IniFile::takeUnreadableNotice();
+        const QString noticeAgain = IniFile::takeUnreadableNotice();
+        ::chmod(path.constData(), 0400);
+        const bool readOnlyWritten = writeValue(ini, keys::MainLeft, 1);
+        QVERIFY(!root || ::seteuid(0) == 0);
+        ::chmod(path.constData(), 0600);
+        ::chmod(QFile::encodeName(dir_.path()).constData(), 0700);
+        QVERIFY(!written);
+        QVERIFY(!writtenAgain);
+        QVERIFY(!readOnlyWritten);
+        QCOMPARE(defaulted, QString());
+        QCOMPARE(readFile(ini.path()), before);
+        // The user is told once, with the file named.
+        QVERIFY2(notice.contains(ini.path()), qPrintable(notice));
+        QCOMPARE(noticeAgain, QString());
+    }
+
     void lineBreaksInAValueCannotAddKeys() {
         const IniFile ini(dir_.path());
         QVERIFY(writeValue(ini, keys::MailerPath, QStringLiteral("/usr/bin/x\r\n[Past]\r\npass-0=stolen")));
@@ -293,6 +371,29 @@ private slots:
                 QCOMPARE(readString(ini, keys::SendAddresses, i), QString(200, QChar(u'a' + i % 26)));
             QVERIFY(readInt(ini, keys::LastCount) >= 0);
         }
+    }
+
+    // Only the writer's own temporaries go; the settings file and the user's other files stay.
+    void sweepRemovesOnlyTemporaries_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("temporary") << "iniKR.ini.korimo-a1B2c3" << true;
+        QTest::newRow("earlier version's temporary") << "iniKR.ini.a1B2c3" << true;
+        QTest::newRow("settings file") << "iniKR.ini" << false;
+        QTest::newRow("backup") << "iniKR.ini.backup" << false;
+        QTest::newRow("dated copy") << "iniKR.ini.202412" << false;
+        QTest::newRow("five characters") << "iniKR.ini.korimo-a1B2c" << false;
+        QTest::newRow("other case") << "inikr.ini.korimo-a1B2c3" << false;
+        QTest::newRow("not letters") << "iniKR.ini.a1-2c3" << false;
+    }
+    void sweepRemovesOnlyTemporaries() {
+        QFETCH(QString, name);
+        QFETCH(bool, removed);
+        const QString path = QDir(dir_.path()).filePath(name);
+        writeRaw(path, "[Past]\r\npass-0=secret\r\n");
+        QCOMPARE(sweepStaleTemporaries(dir_.path()), removed ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(path), !removed);
+        QFile::remove(path);
     }
 
 private:
