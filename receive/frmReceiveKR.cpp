@@ -358,8 +358,9 @@ void frmReceiveKR::Command1_Click() {
         case StillListed::Same: {
             const QString command = deleteCommand(ref->number);
             LastResult = busyCall([&] { return transport_.RcvMail2(server, account, password, command, folder); });
-            if (isRefusal(LastResult)) {
-                dialogs_.message(this, refusedText());
+            // Refused, failed or left uncertain: the list stays as it is and the user is told why.
+            if (const QString failure = deletionFailure(LastResult); !failure.isEmpty()) {
+                dialogs_.message(this, failure);
             } else {
                 MailboxChanged = 1;
                 ClearAndRelist();
@@ -398,8 +399,8 @@ void frmReceiveKR::Command3_Click() {
                 return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), command, folder);
             });
             LastResult = deleted;
-            if (isRefusal(deleted)) {
-                dialogs_.message(this, refusedText());
+            if (const QString failure = deletionFailure(deleted); !failure.isEmpty()) {
+                dialogs_.message(this, failure);
                 break;
             }
             MailboxChanged = 1;

@@ -383,22 +383,41 @@ private slots:
         QVERIFY(w_->ListView1->isEnabled());
     }
 
-    void refusedDeletionKeepsTheList() {
+    // Whatever the transport's text says, only a committed deletion counts: the rest is told to the
+    // user, the list stays, and the main window's status line keeps its count.
+    void failedDeletionKeepsTheList_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("refused login") << FakeMailTransport::refusal() << QStringLiteral("　パスワードが一致しません");
+        QTest::newRow("refused deletion") << "-ERR no such message"
+                                          << "-ERR no such message";
+        QTest::newRow("session broke before QUIT")
+            << QStringLiteral("接続が切れました。削除は確定していません") << QStringLiteral("削除は確定していません");
+        QTest::newRow("refusal quoting success")
+            << QStringLiteral("-ERR メール 1 を削除しました") << QStringLiteral("-ERR メール 1 を削除しました");
+    }
+    void failedDeletionKeepsTheList() {
+        QFETCH(QString, answer);
+        QFETCH(QString, told);
         StubbornTransport t;
-        t.deleteAnswers.insert("s1", FakeMailTransport::refusal());
+        t.deleteAnswers.insert("s1", answer);
         mailbox(0, recs("a", 2), &t);
         open(&t);
         t.clearCalls();
+        w_->Text1->setPlainText("shown body");
         select(1);
         dialogs_->answers.enqueue(true);
         w_->Command1_Click();
-        QCOMPARE(sent("RcvMail2", &t), (QStringList{"s1 LIST", "s1 NOOP"})); // the refused DELE
-        QCOMPARE(dialogs_->messages(), QStringList{QStringLiteral("　パスワードが一致しません")});
+        QCOMPARE(sent("RcvMail2", &t), (QStringList{"s1 LIST", "s1 NOOP"})); // the failed DELE
+        QCOMPARE(dialogs_->messages().size(), 1);
+        QVERIFY2(dialogs_->messages().first().contains(told), qPrintable(dialogs_->messages().first()));
         QCOMPARE(rows(), (QStringList{"1", "1"}));
+        QCOMPARE(w_->Text1->toPlainText(), "shown body");
         QCOMPARE(w_->MailboxChanged, qint16(0));
         QVERIFY(w_->Command1->isEnabled());
         QVERIFY(w_->Command2->isEnabled());
-        delete w_.data();
+        w_->Command2_Click();
+        QCOMPARE(main_->statusLines.value(0), QStringLiteral("　2通メールがあります"));
     }
 
     void refusedLoginSendsNoDeletion() {
