@@ -144,6 +144,7 @@ void frmMainKR::buildControls() {
     statusFont.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
                             QStringLiteral("IPAexGothic"), QStringLiteral("Noto Sans CJK JP")});
     statusFont.setPointSizeF(11.25);
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setFont(statusFont);
 
     setTabOrder(Command1, Command2);
@@ -342,7 +343,7 @@ void frmMainKR::CheckMailboxes() {
               [](const QPair<int, QString>& a, const QPair<int, QString>& b) { return a.first < b.first; });
 
     Label2->setText(checkStatusText(tally.total));
-    Label2->setToolTip(failureToolTip(failures_));
+    Label2->setToolTip(failureToolTip(failures_)); // escaped there
     EnableControls();
     if (hadFocus && hadFocus->isEnabled() && !focusWidget())
         hadFocus->setFocus();

@@ -236,7 +236,7 @@ void frmReceiveKR::ListMessages() {
     failures_ = receive::listingFailures(Servers, results);
     setWindowTitle(captionFor(failures_));
     const QString details = failureDetails(failures_);
-    ListView1->setToolTip(details.isEmpty() ? kListTip() : kListTip() + u'\n' + details);
+    ListView1->setToolTip(details.isEmpty() ? kListTip() : plainToolTip(kListTip() + u'\n' + details));
 
     Command2->setEnabled(true);
     Command1->setEnabled(ListView1->topLevelItemCount() > 0);
