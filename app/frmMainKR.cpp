@@ -172,7 +172,7 @@ void frmMainKR::Form_Load() {
 }
 
 void frmMainKR::LoadSettings() {
-    moveToTwips(*this, QPoint(readInt(ini_, keys::MainLeft), readInt16(ini_, keys::MainTop)));
+    placement_.restore(*this, QPoint(readInt(ini_, keys::MainLeft), readInt16(ini_, keys::MainTop)), size());
     Text1->setText(QString::number(readInt(ini_, keys::MainPeriod)));
     NoticeIconPath = readString(ini_, keys::NoticeIcon, noticeIconDefault(programFolder_));
     Servers.clear();
@@ -199,7 +199,7 @@ void frmMainKR::LoadSettings() {
 
 void frmMainKR::SaveSettings() {
     writeValue(ini_, keys::LastCount, LastCount);
-    const QPoint twips = posInTwips(*this);
+    const QPoint twips = placement_.twipsToSave(*this);
     writeValue(ini_, keys::MainLeft, twips.x());
     writeValue(ini_, keys::MainTop, twips.y());
     writeValue(ini_, keys::MainPeriod, Text1->text());
@@ -516,6 +516,7 @@ void frmMainKR::Command3_Click() {
     showingByCode_ = true;
     showMinimized();
     showingByCode_ = false;
+    placement_.keepOnScreen(*this); // an announcement on a monitor since unplugged would go unseen
     Label2->setText(QStringLiteral("手動チェックを行ってください"));
     shell_->startProgram(MailerPath);
 }
@@ -548,6 +549,7 @@ void frmMainKR::restoreNormal() {
     if (InTray == 1)
         return; // waiting in the tray (or minimised in its place): stay there
     showingByCode_ = true;
+    placement_.keepOnScreen(*this);
     if (isVisible())
         showNormal();
     else

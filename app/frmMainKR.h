@@ -5,6 +5,7 @@
 
 #include "mainWindowLink.h"
 #include "modIniFile.h"
+#include "windowPlacement.h"
 
 #include <QIcon>
 #include <QPointer>
@@ -156,6 +157,7 @@ private:
     // What arrived while a check ran and is handled after it.
     bool tick1Pending_ = false, tick2Pending_ = false, leftPending_ = false, rightPending_ = false,
          closePending_ = false;
+    WindowPlacement placement_;
 };
 
 } // namespace korimo

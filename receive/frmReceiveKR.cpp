@@ -178,8 +178,8 @@ void frmReceiveKR::Form_Load() {
     MailboxChanged = 0;
     Loading = true;
 
-    moveToTwips(*this, QPoint(readInt(ini_, keys::ReceiveLeft), readInt16(ini_, keys::ReceiveTop)));
     setOuterSizeTwips(readInt(ini_, keys::ReceiveWidth), readInt(ini_, keys::ReceiveHeight));
+    placement_.restore(*this, QPoint(readInt(ini_, keys::ReceiveLeft), readInt16(ini_, keys::ReceiveTop)), size());
 
     Check1->setChecked(readInt16(ini_, keys::ReceiveSaveAttachments) == 1);
     Text2->setText(readString(ini_, keys::ReceiveFolder));
@@ -491,7 +491,7 @@ void frmReceiveKR::closeEvent(QCloseEvent* event) {
 }
 
 void frmReceiveKR::Form_Unload() {
-    const QPoint twips = posInTwips(*this);
+    const QPoint twips = placement_.twipsToSave(*this);
     writeValue(ini_, keys::ReceiveLeft, twips.x());
     writeValue(ini_, keys::ReceiveTop, twips.y());
     writeValue(ini_, keys::ReceiveSaveAttachments, Check1->isChecked() ? 1 : 0);
