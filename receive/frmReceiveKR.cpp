@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -477,6 +478,10 @@ void frmReceiveKR::resizeEvent(QResizeEvent* event) {
 
 void frmReceiveKR::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
+    // Only the window's own background: a label or a disabled button hands its double-click on to
+    // the window, and that is no double-click on the background.
+    if (childAt(event->position().toPoint()))
+        return;
     Form_DblClick();
 }
 

@@ -722,6 +722,34 @@ private slots:
         QCOMPARE(w_->pos(), QPoint(50, 70));
     }
 
+    // A label or a disabled button hands a double-click on to the window; only the background's own
+    // double-click restores the default size.
+    void doubleClickRestoresFromTheBackgroundOnly_data() {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<bool>("restores");
+        QTest::newRow("background") << "" << true;
+        QTest::newRow("label") << "Label1" << false;
+        QTest::newRow("disabled button") << "Command5" << false;
+        QTest::newRow("list") << "ListView1" << false;
+    }
+    void doubleClickRestoresFromTheBackgroundOnly() {
+        QFETCH(QString, where);
+        QFETCH(bool, restores);
+        open();
+        w_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w_));
+        w_->setOuterSizeTwips(9000, 7005);
+        QVERIFY(!w_->Command5->isEnabled());
+        const QHash<QString, QWidget*> controls{
+            {"Label1", w_->Label1}, {"Command5", w_->Command5}, {"ListView1", w_->ListView1}};
+        const QWidget* control = controls.value(where);
+        // The background: left of the buttons, above the list.
+        const QPoint at = control ? control->geometry().center() : QPoint(2, 2);
+        QVERIFY(where.isEmpty() ? !w_->childAt(at) : w_->childAt(at) != nullptr);
+        QTest::mouseDClick(w_->windowHandle(), Qt::LeftButton, {}, at);
+        QCOMPARE(w_->outerWidthTwips(), restores ? 7845 : 9000);
+    }
+
     // Draws the window with a few Japanese rows; with KORIMO_SCREENSHOT set, saves the picture there.
     void screenshot() {
         mailbox(0, {rec("会議の日程について", "山田太郎 <yamada@example.jp>"),
