@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
+#include <cstdio>
+#include <unistd.h>
 
 // The other windows, plugged in when they are part of the build.
 #if __has_include("frmTransKR.h")
@@ -96,7 +98,11 @@ frmMainKR::frmMainKR(const QString& programFolder, MailTransport& transport, Dia
 #endif
 }
 
-frmMainKR::~frmMainKR() = default;
+frmMainKR::~frmMainKR() {
+    // Windows still open when the program ends at once go without their unload handling.
+    for (const QPointer<QWidget>& w : {sendWindow_, receiveWindow_, settingsWindow_})
+        delete w.data();
+}
 
 void frmMainKR::setTrayIcon(std::unique_ptr<TrayIcon> tray) {
     if (tray_)
@@ -138,13 +144,13 @@ void frmMainKR::buildControls() {
     Text1->setGeometry(twipsRect(*this, 120, 240, 495, 270));
 
     Label2 = new QLabel(this);
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setGeometry(twipsRect(*this, 840, 120, 2655, 255));
     QFont statusFont;
     // The Japanese Gothic the status line was drawn in, then its metric-compatible free fallbacks.
     statusFont.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
                             QStringLiteral("IPAexGothic"), QStringLiteral("Noto Sans CJK JP")});
     statusFont.setPointSizeF(11.25);
-    Label2->setTextFormat(Qt::PlainText);
     Label2->setFont(statusFont);
 
     setTabOrder(Command1, Command2);
@@ -231,7 +237,70 @@ void frmMainKR::closeEvent(QCloseEvent* event) {
     }
     // Form_Unload.
     SaveSettings();
+    unloaded_ = true;
     event->accept();
+    QMetaObject::invokeMethod(this, &frmMainKR::endWhenNoWindowLeft, Qt::QueuedConnection);
+}
+
+void frmMainKR::endWhenNoWindowLeft() {
+    // Hiding the window in tray mode, or closing another window, never ends the program; an ordinary
+    // end from outside leaves the loop itself.
+    if (!unloaded_ || ending_)
+        return;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != this && w->isVisible() && w->windowType() != Qt::Popup && w->windowType() != Qt::ToolTip) {
+            QTimer::singleShot(200, this, &frmMainKR::endWhenNoWindowLeft); // looked at again later
+            return;
+        }
+    }
+    quitAtOnce_();
+}
+
+void frmMainKR::endOrdinarily() {
+    if (std::exchange(ending_, true))
+        return;
+    endDeadline_ = QDeadlineTimer(kEndWaitMs);
+    continueEnding();
+}
+
+void frmMainKR::continueEnding() {
+    // A question or file dialog would wait for an answer that no one will give: it is cancelled, and
+    // the code that asked goes on as after "No".
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        QTimer::singleShot(0, this, &frmMainKR::continueEnding);
+        return;
+    }
+    const bool midCall = busyCallDepth() > 0;
+    if (midCall && !endDeadline_.hasExpired()) {
+        QTimer::singleShot(20, this, &frmMainKR::continueEnding);
+        return;
+    }
+    Timer1->stop();
+    Timer2->stop();
+    // Each open window closes as its own "終了" would close it, writing its section.
+#ifdef KORIMO_HAVE_RECEIVE_WINDOW
+    if (auto* receive = qobject_cast<frmReceiveKR*>(receiveWindow_.data()))
+        receive->Command2_Click();
+#endif
+    for (const QPointer<QWidget>& w : {sendWindow_, receiveWindow_, settingsWindow_})
+        if (w)
+            w->close();
+    if (midCall) {
+        // A mail call that did not end in time is abandoned with the process: a POP3 server commits
+        // nothing without QUIT, and every settings write has been made in full.
+        SaveSettings();
+        std::fflush(nullptr);
+        ::_exit(0);
+    }
+    closingByCode_ = true;
+    close();
+    if (!unloaded_)
+        SaveSettings();
+    quitAtOnce_();
 }
 
 void frmMainKR::showEvent(QShowEvent* event) {
@@ -447,6 +516,7 @@ void frmMainKR::announce() {
     Notifying = 1;
     DisableControls();
     showingByCode_ = true;
+    placement_.keepOnScreen(*this); // an announcement on a monitor since unplugged would go unseen
     showNormal();
     raise();
     showingByCode_ = false;
@@ -479,6 +549,7 @@ void frmMainKR::trayLeftReleased() {
         return;
     loadIcon(defaultIconPath(programFolder_));
     showingByCode_ = true;
+    placement_.keepOnScreen(*this);
     showNormal();
     raise();
     activateWindow();
@@ -516,7 +587,6 @@ void frmMainKR::Command3_Click() {
     showingByCode_ = true;
     showMinimized();
     showingByCode_ = false;
-    placement_.keepOnScreen(*this); // an announcement on a monitor since unplugged would go unseen
     Label2->setText(QStringLiteral("手動チェックを行ってください"));
     shell_->startProgram(MailerPath);
 }
@@ -549,7 +619,6 @@ void frmMainKR::restoreNormal() {
     if (InTray == 1)
         return; // waiting in the tray (or minimised in its place): stay there
     showingByCode_ = true;
-    placement_.keepOnScreen(*this);
     if (isVisible())
         showNormal();
     else
