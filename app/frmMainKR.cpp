@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
+#include <cstdio>
+#include <unistd.h>
 
 // The other windows, plugged in when they are part of the build.
 #if __has_include("frmTransKR.h")
@@ -96,7 +98,11 @@ frmMainKR::frmMainKR(const QString& programFolder, MailTransport& transport, Dia
 #endif
 }
 
-frmMainKR::~frmMainKR() = default;
+frmMainKR::~frmMainKR() {
+    // Windows still open when the program ends at once go without their unload handling.
+    for (const QPointer<QWidget>& w : {sendWindow_, receiveWindow_, settingsWindow_})
+        delete w.data();
+}
 
 void frmMainKR::setTrayIcon(std::unique_ptr<TrayIcon> tray) {
     if (tray_)
@@ -138,6 +144,7 @@ void frmMainKR::buildControls() {
     Text1->setGeometry(twipsRect(*this, 120, 240, 495, 270));
 
     Label2 = new QLabel(this);
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setGeometry(twipsRect(*this, 840, 120, 2655, 255));
     QFont statusFont;
     // The Japanese Gothic the status line was drawn in, then its metric-compatible free fallbacks.
@@ -171,7 +178,7 @@ void frmMainKR::Form_Load() {
 }
 
 void frmMainKR::LoadSettings() {
-    moveToTwips(*this, QPoint(readInt(ini_, keys::MainLeft), readInt16(ini_, keys::MainTop)));
+    placement_.restore(*this, QPoint(readInt(ini_, keys::MainLeft), readInt16(ini_, keys::MainTop)), size());
     Text1->setText(QString::number(readInt(ini_, keys::MainPeriod)));
     NoticeIconPath = readString(ini_, keys::NoticeIcon, noticeIconDefault(programFolder_));
     Servers.clear();
@@ -198,7 +205,7 @@ void frmMainKR::LoadSettings() {
 
 void frmMainKR::SaveSettings() {
     writeValue(ini_, keys::LastCount, LastCount);
-    const QPoint twips = posInTwips(*this);
+    const QPoint twips = placement_.twipsToSave(*this);
     writeValue(ini_, keys::MainLeft, twips.x());
     writeValue(ini_, keys::MainTop, twips.y());
     writeValue(ini_, keys::MainPeriod, Text1->text());
@@ -233,7 +240,70 @@ void frmMainKR::closeEvent(QCloseEvent* event) {
     }
     // Form_Unload.
     SaveSettings();
+    unloaded_ = true;
     event->accept();
+    QMetaObject::invokeMethod(this, &frmMainKR::endWhenNoWindowLeft, Qt::QueuedConnection);
+}
+
+void frmMainKR::endWhenNoWindowLeft() {
+    // Hiding the window in tray mode, or closing another window, never ends the program; an ordinary
+    // end from outside leaves the loop itself.
+    if (!unloaded_ || ending_)
+        return;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != this && w->isVisible() && w->windowType() != Qt::Popup && w->windowType() != Qt::ToolTip) {
+            QTimer::singleShot(200, this, &frmMainKR::endWhenNoWindowLeft); // looked at again later
+            return;
+        }
+    }
+    quitAtOnce_();
+}
+
+void frmMainKR::endOrdinarily() {
+    if (std::exchange(ending_, true))
+        return;
+    endDeadline_ = QDeadlineTimer(kEndWaitMs);
+    continueEnding();
+}
+
+void frmMainKR::continueEnding() {
+    // A question or file dialog would wait for an answer that no one will give: it is cancelled, and
+    // the code that asked goes on as after "No".
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        QTimer::singleShot(0, this, &frmMainKR::continueEnding);
+        return;
+    }
+    const bool midCall = busyCallDepth() > 0;
+    if (midCall && !endDeadline_.hasExpired()) {
+        QTimer::singleShot(20, this, &frmMainKR::continueEnding);
+        return;
+    }
+    Timer1->stop();
+    Timer2->stop();
+    // Each open window closes as its own "終了" would close it, writing its section.
+#ifdef KORIMO_HAVE_RECEIVE_WINDOW
+    if (auto* receive = qobject_cast<frmReceiveKR*>(receiveWindow_.data()))
+        receive->Command2_Click();
+#endif
+    for (const QPointer<QWidget>& w : {sendWindow_, receiveWindow_, settingsWindow_})
+        if (w)
+            w->close();
+    if (midCall) {
+        // A mail call that did not end in time is abandoned with the process: a POP3 server commits
+        // nothing without QUIT, and every settings write has been made in full.
+        SaveSettings();
+        std::fflush(nullptr);
+        ::_exit(0);
+    }
+    closingByCode_ = true;
+    close();
+    if (!unloaded_)
+        SaveSettings();
+    quitAtOnce_();
 }
 
 void frmMainKR::showEvent(QShowEvent* event) {
@@ -345,7 +415,7 @@ void frmMainKR::CheckMailboxes() {
               [](const QPair<int, QString>& a, const QPair<int, QString>& b) { return a.first < b.first; });
 
     Label2->setText(checkStatusText(tally.total));
-    Label2->setToolTip(failureToolTip(failures_));
+    Label2->setToolTip(failureToolTip(failures_)); // escaped there
     EnableControls();
     if (hadFocus && hadFocus->isEnabled() && !focusWidget())
         hadFocus->setFocus();
@@ -449,6 +519,7 @@ void frmMainKR::announce() {
     Notifying = 1;
     DisableControls();
     showingByCode_ = true;
+    placement_.keepOnScreen(*this); // an announcement on a monitor since unplugged would go unseen
     showNormal();
     raise();
     showingByCode_ = false;
@@ -481,6 +552,7 @@ void frmMainKR::trayLeftReleased() {
         return;
     loadIcon(defaultIconPath(programFolder_));
     showingByCode_ = true;
+    placement_.keepOnScreen(*this);
     showNormal();
     raise();
     activateWindow();

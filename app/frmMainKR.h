@@ -5,7 +5,9 @@
 
 #include "mainWindowLink.h"
 #include "modIniFile.h"
+#include "windowPlacement.h"
 
+#include <QDeadlineTimer>
 #include <QIcon>
 #include <QPointer>
 #include <QStringList>
@@ -44,7 +46,9 @@ public:
     void setSound(std::unique_ptr<NotificationSound> sound);
     void setShell(std::unique_ptr<ShellRoutines> shell);
     void setWindowMakers(WindowMakers makers) { makers_ = std::move(makers); }
-    // What ends the program at once from the tray (by default: leave the event loop, nothing saved).
+    // What leaves the event loop (by default QCoreApplication::exit(0)). Every end calls it: the tray
+    // icon's right button (nothing saved), the main window closed once no other window is left, and
+    // endOrdinarily().
     void setQuitAtOnce(std::function<void()> quit) { quitAtOnce_ = std::move(quit); }
     // The clock: the timers' tick in milliseconds (1000). Tests stretch it and tick by hand.
     void setTickInterval(int ms) { tickMs_ = ms; }
@@ -55,6 +59,14 @@ public:
     void Form_Load();
     // Runs a check when the window became the program's active window, unless a notification shows.
     void Form_Activate();
+
+    // Ends the program as closing the main window would, from outside the program (a signal, the
+    // desktop session ending): a dialog waiting for an answer is cancelled, a mail call under way is
+    // waited for (at most kEndWaitMs), then each open window closes with its own unload writes, the
+    // main window saves its keys, and the event loop is left. A mail call still running then is
+    // abandoned: the process ends at once, after the writes.
+    void endOrdinarily();
+    static constexpr int kEndWaitMs = 1000;
 
     void LoadSettings();
     void SaveSettings();
@@ -132,6 +144,8 @@ private:
     void focusWindowChanged(QWindow* now);
     void openWindow(QPointer<QWidget>& slot, const std::function<QWidget*()>& make);
     void runDeferred();
+    void continueEnding();
+    void endWhenNoWindowLeft();
 
     QString programFolder_;
     IniFile ini_;
@@ -143,12 +157,16 @@ private:
     WindowMakers makers_;
     std::function<void()> quitAtOnce_;
     QPointer<QWidget> sendWindow_, receiveWindow_, settingsWindow_;
+    WindowPlacement placement_;
     int tickMs_ = 1000;
     QString iconPath_;
     QIcon trayPicture_; // the window's picture and the tip when tray mode was last entered
     QString trayTip_;
     QList<QPair<int, QString>> failures_; // mailboxes whose last check failed, with the transport's text
     bool closingByCode_ = false;
+    bool unloaded_ = false; // the main window was closed: the program ends once no window is left
+    bool ending_ = false;   // endOrdinarily() is under way
+    QDeadlineTimer endDeadline_;
     bool checking_ = false;
     bool trayFallback_ = false;      // in tray mode, minimised because no notification area exists
     bool showingByCode_ = false;     // the program itself is changing the window's state

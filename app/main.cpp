@@ -2,6 +2,7 @@
 #include "frmMainKR.h"
 #include "iniKeys.h"
 #include "realMailTransport.h"
+#include "sessionEnd.h"
 #include "singleInstance.h"
 
 #include <QApplication>
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     korimo::RealMailTransport transport(options);
     korimo::QtDialogs dialogs;
     korimo::frmMainKR window(programFolder, transport, dialogs);
+    korimo::endOrdinarilyOnSessionEnd(app, window);
     window.Form_Load(); // shows the window, or enters tray mode when a mailbox is configured
     return QApplication::exec();
 }

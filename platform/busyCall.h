@@ -15,6 +15,12 @@
 
 namespace korimo {
 
+// How many busyCall()s the user-interface thread is inside right now (0: no mail work is under way).
+inline int& busyCallDepth() {
+    static int depth = 0;
+    return depth;
+}
+
 template <class F> auto busyCall(F&& work) -> std::invoke_result_t<F> {
     using R = std::invoke_result_t<F>;
     std::optional<R> result;
@@ -30,8 +36,10 @@ template <class F> auto busyCall(F&& work) -> std::invoke_result_t<F> {
         QMetaObject::invokeMethod(
             &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
+    ++busyCallDepth();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();
+    --busyCallDepth();
     // Events queued for the loop after it quit are harmless; input that arrived meanwhile is dropped
     // by nothing: it is delivered now, after the work, as it would be after a blocking call.
     if (error)

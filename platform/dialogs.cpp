@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTextDocument>
 
 namespace korimo {
 
@@ -20,11 +21,16 @@ QString toQtFilter(const QString& filter) {
     return out.join(u";;");
 }
 
+QString plainToolTip(const QString& text) {
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(QString(text).remove(u'\r'), Qt::WhiteSpaceNormal);
+}
+
 namespace {
 
 int showBox(QWidget* parent, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
             QMessageBox::StandardButton def) {
     QMessageBox box(icon, QString(), text, buttons, parent);
+    box.setTextFormat(Qt::PlainText); // a subject or a server's reply is never markup
     box.setDefaultButton(def);
     return box.exec();
 }

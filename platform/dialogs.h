@@ -13,7 +13,7 @@ namespace korimo {
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
-    // An OK box with the text, an empty title and no icon.
+    // An OK box with the text, an empty title and no icon. Every box shows its text as plain text.
     virtual void message(QWidget* parent, const QString& text) = 0;
     // The same with a stop icon (the folder picker's own failures).
     virtual void error(QWidget* parent, const QString& text) = 0;
@@ -27,6 +27,10 @@ public:
     // The folder picker: opens on startFolder when it is not empty. "" when cancelled.
     virtual QString selectFolder(const QString& title, const QString& startFolder) = 0;
 };
+
+// A tooltip that shows text from a mail, a server or a file as it is: Qt reads a tooltip that looks
+// like markup as rich text, so the text is handed over already converted ("" stays "").
+QString plainToolTip(const QString& text);
 
 // "実行ファイル(*.exe)|*.exe|" → "実行ファイル(*.exe) (*.exe)": each description|pattern pair becomes one
 // Qt filter, joined by ";;".

@@ -73,7 +73,7 @@ MailResult FakeMailTransport::RcvMail2(const QString& server, const QString& acc
         it->summaries.removeAt(n - 1);
         if (n - 1 < it->rawMessages.size())
             it->rawMessages.removeAt(n - 1);
-        return MailResult::text(QStringLiteral("+OK deleted"));
+        return MailResult::done(QStringLiteral("+OK deleted"));
     }
     return MailResult::text(QStringLiteral("unknown command"));
 }

@@ -9,16 +9,24 @@
 
 namespace korimo {
 
-// The result of a receive operation: an array of texts or one text (an error, a report).
+// The result of a receive operation: an array of texts or one text (an error, a report). A text
+// made by done() reports an operation that was carried out (a deletion the server committed); every
+// other text is a failure, whatever it says.
 class MailResult {
 public:
     static MailResult array(QStringList items) { return MailResult(true, std::move(items), {}); }
     static MailResult text(QString t) { return MailResult(false, {}, std::move(t)); }
+    static MailResult done(QString t) {
+        MailResult r(false, {}, std::move(t));
+        r.done_ = true;
+        return r;
+    }
     MailResult() = default;
 
     bool isArray() const { return isArray_; }
     const QStringList& items() const { return items_; }
     const QString& text() const { return text_; }
+    bool isDone() const { return done_; }
 
     bool operator==(const MailResult&) const = default;
 
@@ -26,6 +34,7 @@ private:
     MailResult(bool isArray, QStringList items, QString t)
         : isArray_(isArray), items_(std::move(items)), text_(std::move(t)) {}
     bool isArray_ = false;
+    bool done_ = false;
     QStringList items_;
     QString text_;
 };
@@ -48,7 +57,8 @@ public:
                              const QString& subject, const QString& body, const QString& attachment) = 0;
 
     // command "LIST": an array with one summary record per message in server order, or a text on failure.
-    // command "DELE n": always a text; it contains "PASSWORD" when the login was refused.
+    // command "DELE n": always a text; done() only when the server committed the deletion; it
+    // contains "PASSWORD" when the login was refused.
     // Each call is its own session: after a deletion the next call numbers from 1 again.
     virtual MailResult RcvMail2(const QString& server, const QString& account, const QString& password,
                                 const QString& command, const QString& folder) = 0;

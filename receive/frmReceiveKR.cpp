@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -178,8 +179,8 @@ void frmReceiveKR::Form_Load() {
     MailboxChanged = 0;
     Loading = true;
 
-    moveToTwips(*this, QPoint(readInt(ini_, keys::ReceiveLeft), readInt16(ini_, keys::ReceiveTop)));
     setOuterSizeTwips(readInt(ini_, keys::ReceiveWidth), readInt(ini_, keys::ReceiveHeight));
+    placement_.restore(*this, QPoint(readInt(ini_, keys::ReceiveLeft), readInt16(ini_, keys::ReceiveTop)), size());
 
     Check1->setChecked(readInt16(ini_, keys::ReceiveSaveAttachments) == 1);
     Text2->setText(readString(ini_, keys::ReceiveFolder));
@@ -236,7 +237,7 @@ void frmReceiveKR::ListMessages() {
     failures_ = receive::listingFailures(Servers, results);
     setWindowTitle(captionFor(failures_));
     const QString details = failureDetails(failures_);
-    ListView1->setToolTip(details.isEmpty() ? kListTip() : kListTip() + u'\n' + details);
+    ListView1->setToolTip(details.isEmpty() ? kListTip() : plainToolTip(kListTip() + u'\n' + details));
 
     Command2->setEnabled(true);
     Command1->setEnabled(ListView1->topLevelItemCount() > 0);
@@ -358,8 +359,9 @@ void frmReceiveKR::Command1_Click() {
         case StillListed::Same: {
             const QString command = deleteCommand(ref->number);
             LastResult = busyCall([&] { return transport_.RcvMail2(server, account, password, command, folder); });
-            if (isRefusal(LastResult)) {
-                dialogs_.message(this, refusedText());
+            // Refused, failed or left uncertain: the list stays as it is and the user is told why.
+            if (const QString failure = deletionFailure(LastResult); !failure.isEmpty()) {
+                dialogs_.message(this, failure);
             } else {
                 MailboxChanged = 1;
                 ClearAndRelist();
@@ -398,8 +400,8 @@ void frmReceiveKR::Command3_Click() {
                 return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), command, folder);
             });
             LastResult = deleted;
-            if (isRefusal(deleted)) {
-                dialogs_.message(this, refusedText());
+            if (const QString failure = deletionFailure(deleted); !failure.isEmpty()) {
+                dialogs_.message(this, failure);
                 break;
             }
             MailboxChanged = 1;
@@ -476,6 +478,10 @@ void frmReceiveKR::resizeEvent(QResizeEvent* event) {
 
 void frmReceiveKR::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
+    // Only the window's own background: a label or a disabled button hands its double-click on to
+    // the window, and that is no double-click on the background.
+    if (childAt(event->position().toPoint()))
+        return;
     Form_DblClick();
 }
 
@@ -490,7 +496,7 @@ void frmReceiveKR::closeEvent(QCloseEvent* event) {
 }
 
 void frmReceiveKR::Form_Unload() {
-    const QPoint twips = posInTwips(*this);
+    const QPoint twips = placement_.twipsToSave(*this);
     writeValue(ini_, keys::ReceiveLeft, twips.x());
     writeValue(ini_, keys::ReceiveTop, twips.y());
     writeValue(ini_, keys::ReceiveSaveAttachments, Check1->isChecked() ? 1 : 0);

@@ -5,6 +5,7 @@
 #include "mailTransport.h"
 #include "modIniFile.h"
 #include "receiveLogic.h"
+#include "windowPlacement.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -98,6 +99,7 @@ private:
     receive::Layout layout_;
     QList<receive::ListingFailure> failures_;
     bool closingByCode_ = false;
+    WindowPlacement placement_;
 };
 
 } // namespace korimo

@@ -99,6 +99,15 @@ QString refusedText() {
     return QStringLiteral("　パスワードが一致しません");
 }
 
+QString deletionFailure(const MailResult& result) {
+    if (result.isDone())
+        return QString();
+    if (isRefusal(result))
+        return refusedText();
+    const QString reason = result.isArray() ? QString() : result.text();
+    return reason.isEmpty() ? QStringLiteral("メールを削除できませんでした") : reason;
+}
+
 QString deleteAllStuckText(int mailbox, const MailResult& result) {
     QString text = QStringLiteral("メールボックス") + QString::number(mailbox + 1) +
                    QStringLiteral("のメールを削除しても一覧から消えないため、すべての削除を中止しました。");

@@ -70,6 +70,9 @@ int firstPending(const QStringList& rowKeys, const QStringList& pending);
 QString deleteQuestion(const QString& subject); // "「subject」" CR LF "　をメールボックスから削除します"
 QString deleteAllQuestion();
 QString refusedText();
+// What the user is told about a deletion: "" when the server committed it, refusedText() for a
+// refused login, else the transport's reason. "削除" and "全削" decide by this one rule.
+QString deletionFailure(const MailResult& result);
 // Told when "全削" stops because a deletion left its message in the list.
 QString deleteAllStuckText(int mailbox, const MailResult& result);
 

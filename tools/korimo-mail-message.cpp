@@ -1,7 +1,7 @@
 // korimo-mail read / send: the message side of the diagnostic tool.
 //   korimo-mail read FILE DIR [--nofile]
 //   korimo-mail send --server S --from A --to B[,C...] --subject S (--body-file F | --body TEXT)
-//                    [--attach PATH] [--ca PEMFILE] [--user U --password P]
+//                    [--attach PATH] [--ca PEMFILE] [--user U] [--password-env VAR]
 #include "korimo-mail.h"
 #include "readMail.h"
 #include "realMailTransport.h"
@@ -58,14 +58,16 @@ int runSendCommand(const QStringList& args) {
     static const char* help =
         "usage: korimo-mail send --server S --from A --to B[,C...] --subject S\n"
         "       (--body-file F | --body TEXT) [--attach PATH] [--ca PEMFILE]\n"
-        "       [--user U --password P]\n"
-        "S: host[:port] (submission, STARTTLS required), smtps://host[:port], smtp://host[:port]\n";
+        "       [--user U] [--password-env VAR]\n"
+        "S: [user@]host[:port] (submission, STARTTLS required), smtps://[user@]host[:port], smtp://...\n"
+        "The AUTH user is --user or the user part of S; its password is read from the environment\n"
+        "variable VAR (default KORIMO_PASSWORD), never from the command line.\n";
     QHash<QString, QString> opt;
     static const QStringList known = {QStringLiteral("--server"),    QStringLiteral("--from"),
                                       QStringLiteral("--to"),        QStringLiteral("--subject"),
                                       QStringLiteral("--body-file"), QStringLiteral("--body"),
                                       QStringLiteral("--attach"),    QStringLiteral("--ca"),
-                                      QStringLiteral("--user"),      QStringLiteral("--password")};
+                                      QStringLiteral("--user"),      QStringLiteral("--password-env")};
     for (qsizetype i = 0; i < args.size(); i += 2) {
         if (!known.contains(args[i]) || i + 1 >= args.size())
             return usage(help);
@@ -84,14 +86,25 @@ int runSendCommand(const QStringList& args) {
         }
         body = QString::fromUtf8(f.readAll());
     }
+    // Credentials travel in the server text's user part, percent-encoded; the password comes from the
+    // environment, where the process list does not show it.
     QString server = opt.value(QStringLiteral("--server"));
-    if (opt.contains(QStringLiteral("--user"))) {
-        // Credentials travel in the server text's user part, percent-encoded.
-        const QString userInfo =
-            QString::fromLatin1(QUrl::toPercentEncoding(opt.value(QStringLiteral("--user")))) + QLatin1Char(':') +
-            QString::fromLatin1(QUrl::toPercentEncoding(opt.value(QStringLiteral("--password")))) + QLatin1Char('@');
-        const qsizetype scheme = server.indexOf(QStringLiteral("://"));
-        server.insert(scheme < 0 ? 0 : scheme + 3, userInfo);
+    const qsizetype schemeEnd = server.indexOf(QStringLiteral("://"));
+    const qsizetype start = schemeEnd < 0 ? 0 : schemeEnd + 3;
+    const qsizetype at = server.lastIndexOf(QLatin1Char('@'));
+    QString user = opt.value(QStringLiteral("--user"));
+    if (at >= start) {
+        const QString userInfo = server.mid(start, at - start);
+        if (userInfo.contains(QLatin1Char(':')) || opt.contains(QStringLiteral("--user")))
+            return usage(help);
+        user = QUrl::fromPercentEncoding(userInfo.toUtf8());
+        server.remove(start, at + 1 - start);
+    }
+    if (!user.isEmpty()) {
+        const QString variable = opt.value(QStringLiteral("--password-env"), QStringLiteral("KORIMO_PASSWORD"));
+        const QString password = qEnvironmentVariable(variable.toLocal8Bit().constData());
+        server.insert(start, QString::fromLatin1(QUrl::toPercentEncoding(user)) + QLatin1Char(':') +
+                                 QString::fromLatin1(QUrl::toPercentEncoding(password)) + QLatin1Char('@'));
     }
     TransportOptions options;
     options.extraCaFile = opt.value(QStringLiteral("--ca"));

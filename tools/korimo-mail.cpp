@@ -222,8 +222,8 @@ int runDelete(const Options& o) {
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
     const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("DELE ") + n, o.dataFolder);
-    // Only the transport knows whether the deletion was committed; its text says so either way.
-    if (!r.text().contains(QStringLiteral("を削除しました")))
+    // Only the transport knows whether the deletion was committed; its text is for the user only.
+    if (!r.isDone())
         return failed(r);
     out(r.text() + u'\n');
     return ExitOk;

@@ -17,14 +17,19 @@ void TrayIcon::add(const QIcon& picture, const QString& tip) {
     // A new icon each time: the picture is the window's picture when tray mode was entered.
     icon_ = std::make_unique<QSystemTrayIcon>(picture);
     icon_->setToolTip(tip);
-    connect(icon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // Trigger is the primary button's click, Context the secondary one's; no context menu is set,
-        // so the secondary button reaches us as Context.
-        if (reason == QSystemTrayIcon::Trigger)
-            emit leftReleased();
-        else if (reason == QSystemTrayIcon::Context)
-            emit rightReleased();
-    });
+    // Trigger is the primary button's click, Context the secondary one's; no context menu is set, so
+    // the secondary button reaches us as Context. Reported after the icon's own mouse event has
+    // returned: what the buttons do removes the icon, and the widget delivering the event must not
+    // be torn down under it.
+    connect(
+        icon_.get(), &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                emit leftReleased();
+            else if (reason == QSystemTrayIcon::Context)
+                emit rightReleased();
+        },
+        Qt::QueuedConnection);
     icon_->show();
 }
 

@@ -249,7 +249,7 @@ MailResult deleteMessage(const RealMailTransport* self, const TransportOptions& 
     if (client.deleteAndQuit(number)) {
         if (!listed.isEmpty())
             Listings::instance().deleted(self, key, number, listed);
-        return MailResult::text(QStringLiteral("メール ") + QString::number(number) +
+        return MailResult::done(QStringLiteral("メール ") + QString::number(number) +
                                 QStringLiteral(" を削除しました"));
     }
     if (client.state() == pop3::Client::State::Failed && client.errorKind() != pop3::ErrorKind::ServerError)

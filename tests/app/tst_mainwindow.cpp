@@ -2,6 +2,7 @@
 // commands, with the scripted transport and direct timer ticks.
 #include "checkRules.h"
 #include "mainWindowFixture.h"
+#include "offScreenPositions.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -77,12 +78,103 @@ private slots:
         QVERIFY(!QFile::exists(IniFilePath(f.folder()))); // nothing written before the close
     }
 
-    void hugeTopStillOpens() {
+    // A place on no screen: the window opens on one, and so does an announcement after the screen
+    // the window stood on went away while it waited in the tray.
+    void windowAndAnnouncementOpenOnAScreen_data() { addOffScreenPositionRows(); }
+    void windowAndAnnouncementOpenOnAScreen() {
+        QFETCH(int, left);
+        QFETCH(int, top);
         MainWindowFixture f;
-        f.set(keys::MainTop, QStringLiteral("99999"));
+        f.mailbox(0, {});
+        f.set(keys::MainLeft, QString::number(left));
+        f.set(keys::MainTop, QString::number(top));
         frmMainKR& w = f.start();
+        QCOMPARE(w.InTray, quint8(1));
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(screen.contains(QRect(w.pos(), w.size()).center()));
+        w.move(screen.right() + 4000, screen.bottom() + 4000);
+        f.deliver(0, {msg("new")});
+        w.CheckMailboxes();
+        QCOMPARE(w.Notifying, quint8(1));
         QVERIFY(w.isVisible());
-        QVERIFY(w.y() > 0);
+        QVERIFY2(screen.contains(QRect(w.pos(), w.size()).center()), qPrintable(QString::number(w.x())));
+    }
+
+    // Closing other windows never ends the program; the main window closed the ordinary way ends it
+    // once no other window is left.
+    void programEndsOnceNoWindowIsLeft() {
+        MainWindowFixture f;
+        f.mailbox(0, {});
+        frmMainKR& w = f.start();
+        QPointer<QWidget> other;
+        w.setWindowMakers({[&]() -> QWidget* {
+                               auto* s = new QWidget;
+                               s->setAttribute(Qt::WA_DeleteOnClose);
+                               other = s;
+                               return s;
+                           },
+                           {},
+                           {}});
+        f.tray->left();
+        w.Command4_Click();
+        w.Command1_Click(); // back to the tray, the other window open
+        QVERIFY(other->close());
+        QTest::qWait(300);
+        QCOMPARE(f.quits, 0);
+        QVERIFY(f.tray->present());
+        f.tray->left();
+        w.Command4_Click();
+        QVERIFY(w.close());
+        QTest::qWait(300);
+        QCOMPARE(f.quits, 0); // the other window is still open
+        QVERIFY(other->close());
+        QTRY_COMPARE(f.quits, 1);
+        QCOMPARE(f.ini().ReadIniString(u"Past", u"mnum", {}), QStringLiteral("0"));
+    }
+
+    // A signal or the session's end closes every window as its own close would, then the main
+    // window, also while a check runs (it is waited for) and while in the tray.
+    void endingFromOutsideSavesLikeAClose_data() {
+        QTest::addColumn<bool>("duringCheck");
+        QTest::newRow("in the tray") << false;
+        QTest::newRow("during a check") << true;
+    }
+    void endingFromOutsideSavesLikeAClose() {
+        QFETCH(bool, duringCheck);
+        MainWindowFixture f;
+        f.mailbox(0, {msg("a"), msg("b")});
+        f.set(keys::LastCount, QStringLiteral("2"));
+        GatedTransport gated;
+        gated.setBox(QStringLiteral("pop1.test"), f.transport.box(QStringLiteral("pop1.test")));
+        frmMainKR w(f.folder(), gated, f.dialogs);
+        int quits = 0;
+        w.setQuitAtOnce([&] { ++quits; });
+        w.setTickInterval(kNoTick);
+        w.setTrayIcon(std::make_unique<RecordingTray>());
+        gated.release.release(2); // the first check and the receive window's listing run freely
+        w.Form_Load();
+        QCOMPARE(w.InTray, quint8(1));
+        w.Command5_Click(); // the receive window
+        QVERIFY(gated.entered.tryAcquire(2, 5000));
+        w.Text1->setText(QStringLiteral("7"));
+        f.deliver(0, {msg("a")});
+        gated.setBox(QStringLiteral("pop1.test"), f.transport.box(QStringLiteral("pop1.test")));
+        if (duringCheck) {
+            QTimer::singleShot(0, &w, [&] {
+                QVERIFY(gated.entered.tryAcquire(1, 5000));
+                w.endOrdinarily();
+                QTimer::singleShot(300, [&] { gated.release.release(); });
+            });
+            w.CheckMailboxes();
+        } else {
+            w.endOrdinarily();
+        }
+        QTRY_COMPARE(quits, 1);
+        const IniFile ini = f.ini();
+        QCOMPARE(ini.ReadIniString(u"Past", u"mnum", {}), QString::number(duringCheck ? 1 : 2));
+        QCOMPARE(ini.ReadIniString(u"Main", u"text1", {}), QStringLiteral("7"));
+        QVERIFY(!ini.ReadIniString(u"Main", u"left", {}).isEmpty());
+        QVERIFY(!ini.ReadIniString(u"Receive", u"width", {}).isEmpty()); // the receive window's own unload
     }
 
     void checkCallsOnlyConfiguredMailboxesInOrder() {

@@ -4,6 +4,7 @@
 #include "dialogs.h"
 #include "frmMainKR.h"
 #include "realMailTransport.h"
+#include "sessionEnd.h"
 
 #include <QApplication>
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     korimo::RealMailTransport transport(options);
     korimo::QtDialogs dialogs;
     korimo::frmMainKR window(QString::fromLocal8Bit(argv[1]), transport, dialogs);
+    korimo::endOrdinarilyOnSessionEnd(app, window);
     window.Form_Load();
     return QApplication::exec();
 }

@@ -4,7 +4,12 @@
 # Korimo starts in tray mode (a mailbox is configured and the stored count matches), a message is
 # delivered, the window appears with the notification icon and hides again after ShowSeconds + 1
 # seconds, the tray icon is back (with the notification picture), and a left click on it restores
-# the window with its default icon. Every wait is bounded; everything started is stopped by PID.
+# the window with its default icon. Then, in tray mode, the receive, send and settings windows are
+# opened and closed in turn: Korimo keeps running with its icon and still announces new mail.
+# SIGTERM in the tray saves the count and the main window's keys and ends within two seconds with
+# status 0. Two more starts end by the tray icon's right button (with and without another window
+# open): gone within a second, status 0, nothing saved. Every wait is bounded; everything started
+# is stopped by PID.
 # Exit 77 (skipped) when Xvfb, trayer or xdotool is missing.
 set -u
 PROBE=$1 SERVERS=$2 DATA=$3 SHOTS=$4
@@ -45,10 +50,11 @@ main_window_shown() { xdotool search --onlyvisible --name '^こりも$' >/dev/nu
 main_window_hidden() { ! main_window_shown; }
 # The tray icon: a viewable window of the program embedded in trayer's panel.
 tray_icon() {
-    local w
-    for w in $(xdotool search --class korimo-desktop 2>/dev/null); do
+    local panel w
+    panel=$(xdotool search --name '^panel$' 2>/dev/null | head -n1)
+    [ -n "$panel" ] || return 1
+    for w in $(xwininfo -tree -id "$panel" 2>/dev/null | awk '/"korimo-desktop"\)/ {print $1}'); do
         xwininfo -id "$w" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
-        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "こりも" ] && continue
         echo "$w"
         return 0
     done
@@ -80,8 +86,14 @@ cp "$DATA/iconKorimo.ico" "$DATA/Icon.ico" "$TMP/prog/DATA/"
 printf '[Main]\r\ntext1=0\r\n[Past]\r\nsmtp-0=127.0.0.1:%s\r\nacou-0=user1\r\npass-0=pass1\r\ntext3=2\r\nmnum=0\r\n' \
     "$POP3_PORT" >"$TMP/prog/iniKR.ini"
 
-"$PROBE" "$TMP/prog" "$CA_FILE" >"$TMP/korimo.log" 2>&1 &
-PIDS+=($!)
+start_korimo() {
+    "$PROBE" "$TMP/prog" "$CA_FILE" >>"$TMP/korimo.log" 2>&1 &
+    KORIMO=$!
+    PIDS+=($KORIMO)
+}
+alive() { kill -0 "$KORIMO" 2>/dev/null; }
+gone() { ! alive; }
+start_korimo
 
 # Tray mode: the icon is in the tray, the window hidden.
 wait_for 15 tray_icon_present || fail "no tray icon"
@@ -111,4 +123,122 @@ wait_for 10 tray_icon_absent || fail "the tray icon stayed after the left click"
 sleep 0.3 # let the window's icon property settle before reading it
 [ "$(icon_hash)" != "$notice_hash" ] || fail "the restored window still shows the notification icon"
 import -window root "$SHOTS/restored.png"
+
+main_window() { xdotool search --onlyvisible --name '^こりも$' | head -n1; }
+# click_twips WINDOW LEFT TOP WIDTH HEIGHT: a left click in the middle of a control placed in twips.
+click_twips() {
+    xdotool mousemove --window "$1" $((($2 + $4 / 2) / 15)) $((($3 + $5 / 2) / 15)) click 1
+}
+# The send and settings windows end with the last button of their bottom row.
+click_bottom_right() {
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove --window "$1" $((WIDTH - 20)) $((HEIGHT - 18)) click 1
+}
+window_shown() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+window_gone() { ! window_shown "$1"; }
+click_tray() {
+    local icon
+    icon=$(tray_icon) || fail "no tray icon to click"
+    eval "$(xdotool getwindowgeometry --shell "$icon")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click "$1"
+}
+# to_tray: チェック開始 on the main window. A click that lands while a check runs (its controls are
+# disabled then) is lost, so it is repeated, as a user would, a bounded number of times.
+to_tray() {
+    local i
+    for i in 1 2 3 4 5; do
+        click_twips "$(main_window)" 5040 120 855 735
+        wait_for 2 tray_icon_present && return 0
+    done
+    return 1
+}
+# stays_for SECONDS COMMAND...: COMMAND holds at every poll for the whole time.
+stays_for() {
+    local deadline=$(($(date +%s%N) + $1 * 1000000000))
+    shift
+    while [ "$(date +%s%N)" -lt "$deadline" ]; do
+        "$@" || return 1
+        sleep 0.1
+    done
+}
+ini_value() { tr -d '\r' <"$TMP/prog/iniKR.ini" | awk -F= -v s="[$1]" -v k="$2" '/^\[/ {in_s = ($0 == s)} in_s && $1 == k {print $2}'; }
+
+# (a) In tray mode the other windows open and close without ending the program.
+for step in "受信 4320 receive" "送信 3600 send" "設定 0 settings"; do
+    set -- $step
+    title=$1 left=$2 name=$3
+    main_window_shown || fail "the main window is not shown before opening $name"
+    if [ "$name" = settings ]; then
+        click_twips "$(main_window)" 120 600 735 255
+    else
+        click_twips "$(main_window)" "$left" 120 615 735
+    fi
+    wait_for 10 window_shown "$title" || fail "the $name window did not open"
+    other=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
+    xdotool windowmove "$other" 0 260 # aside, as a user would, so that the main window shows
+    # The main window stays reachable beside it: チェック開始 sends it to the tray.
+    wait_for 5 main_window_shown || fail "the main window is not shown beside the $name window"
+    to_tray || fail "no tray icon after チェック開始 beside the $name window"
+    wait_for 5 main_window_hidden || fail "the main window stayed after チェック開始"
+    import -window root "$SHOTS/tray-with-$name.png"
+    if [ "$name" = receive ]; then
+        click_twips "$other" 2520 120 735 375 # 終了
+    else
+        click_bottom_right "$other"
+    fi
+    wait_for 10 window_gone "$title" || fail "the $name window did not close"
+    stays_for 1 alive || fail "Korimo ended when the $name window closed (tray mode)"
+    tray_icon_present || fail "the tray icon went with the $name window"
+    click_tray 1
+    wait_for 10 main_window_shown || fail "a left click did not restore the window after the $name window"
+done
+to_tray || fail "no tray icon after the three windows"
+printf 'From: Hanako <hanako@korimo.test>\r\nTo: user1@korimo.test\r\nSubject: second\r\nDate: Sun, 06 Dec 2026 22:00:00 +0000\r\n\r\nhello\r\n' >"$TMP/m2.eml"
+"$SERVERS" deliver "$TMP/srv" user1 "$TMP/m2.eml" >/dev/null || fail "delivery failed"
+wait_for 15 main_window_shown || fail "new mail was not announced after the other windows closed"
+wait_for 10 main_window_hidden || fail "the second announcement did not end"
+wait_for 10 tray_icon_present || fail "the tray icon did not come back after the second announcement"
+
+# (b) SIGTERM in the tray: the ordinary end, within two seconds, status 0, keys saved.
+[ -z "$(ini_value Main left)" ] || fail "the main window's keys were saved before the end"
+kill -TERM "$KORIMO"
+sent_at=$(now_ms)
+wait_for 3 gone || fail "SIGTERM did not end Korimo"
+wait "$KORIMO"
+status=$?
+ended_ms=$(($(now_ms) - sent_at))
+echo "SIGTERM: ended after ${ended_ms} ms with status $status"
+[ "$status" -eq 0 ] || fail "SIGTERM ended Korimo with status $status"
+[ "$ended_ms" -le 2000 ] || fail "SIGTERM took ${ended_ms} ms"
+[ "$(ini_value Past mnum)" = 2 ] || fail "mnum is '$(ini_value Past mnum)' after SIGTERM, not 2"
+[ -n "$(ini_value Main left)" ] && [ -n "$(ini_value Main top)" ] || fail "left/top not saved at SIGTERM"
+[ "$(ini_value Main text1)" = 0 ] || fail "text1 not saved at SIGTERM"
+
+# (0) The tray icon's right button ends at once, nothing saved, status 0: with another window open,
+# and straight after start.
+right_button_ends() {
+    local before status clicked_at
+    before=$(md5sum <"$TMP/prog/iniKR.ini")
+    click_tray 3
+    clicked_at=$(now_ms)
+    wait_for 1 gone || fail "the right button did not end Korimo within a second ($1)"
+    wait "$KORIMO"
+    status=$?
+    echo "right button ($1): ended after $(($(now_ms) - clicked_at)) ms with status $status"
+    [ "$status" -eq 0 ] || fail "the right button ended Korimo with status $status ($1)"
+    [ "$(md5sum <"$TMP/prog/iniKR.ini")" = "$before" ] || fail "the right button saved settings ($1)"
+    wait_for 5 tray_icon_absent || fail "the tray icon stayed ($1)"
+}
+start_korimo
+wait_for 15 tray_icon_present || fail "no tray icon at the second start"
+click_tray 1
+wait_for 10 main_window_shown || fail "a left click did not restore the window at the second start"
+click_twips "$(main_window)" 4320 120 615 735
+wait_for 10 window_shown 受信 || fail "the receive window did not open at the second start"
+wait_for 5 main_window_shown || fail "the main window is not shown beside the receive window"
+to_tray || fail "no tray icon beside the receive window"
+right_button_ends "receive window open"
+start_korimo
+wait_for 15 tray_icon_present || fail "no tray icon at the third start"
+right_button_ends "straight after start"
 echo "PASS"

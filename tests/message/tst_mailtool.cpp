@@ -43,6 +43,16 @@ private slots:
         QTest::newRow("send with unknown option")
             << "send" << QStringList{QStringLiteral("--bogus"), QStringLiteral("1")};
         QTest::newRow("send with dangling option") << "send" << QStringList{QStringLiteral("--server")};
+        // A password on the command line shows in the process list: it is read from the environment.
+        QTest::newRow("send with a password option")
+            << "send"
+            << QStringList{QStringLiteral("--server"), QStringLiteral("h"), QStringLiteral("--password"),
+                           QStringLiteral("secret")};
+        QTest::newRow("send with a password in the server text")
+            << "send" << QStringList{QStringLiteral("--server"),  QStringLiteral("smtp://u:secret@h"),
+                                     QStringLiteral("--from"),    QStringLiteral("a@b.c"),
+                                     QStringLiteral("--to"),      QStringLiteral("x@y.z"),
+                                     QStringLiteral("--subject"), QStringLiteral("s")};
     }
     void usageErrors() {
         QFETCH(QString, command);

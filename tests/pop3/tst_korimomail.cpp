@@ -11,6 +11,7 @@
 
 using namespace korimo;
 using S = korimo::test::ScriptedPop3Server;
+Q_DECLARE_METATYPE(S::Script)
 
 namespace {
 
@@ -123,12 +124,28 @@ private slots:
         QVERIFY2(r.err.contains(stderrHas), qPrintable(r.err));
     }
 
-    void refusedDeletionFails() {
+    // Only a deletion the server committed exits 0, whatever the server's text says.
+    void failedDeletionFails_data() {
+        QTest::addColumn<S::Script>("afterPass");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("login refused") << S::Script{S::line("-ERR [AUTH] Authentication failed.")} << "PASSWORD";
+        QTest::newRow("refusal quoting success")
+            << S::Script{S::line("+OK"), S::expect("DELE 1"), S::line("-ERR メール 1 を削除しました"),
+                         S::expect("QUIT"), S::line("+OK")}
+            << QStringLiteral("を削除できません");
+        QTest::newRow("session dropped before QUIT")
+            << S::Script{S::line("+OK"), S::expect("DELE 1"), S::line("+OK marked"), S::expect("QUIT"), S::close()}
+            << QStringLiteral("削除は確定していません");
+    }
+    void failedDeletionFails() {
+        QFETCH(S::Script, afterPass);
+        QFETCH(QString, stderrHas);
         S s({S::Script{S::line("+OK ready"), S::expect("CAPA"), S::send("+OK\r\nUSER\r\n.\r\n"), S::expect("USER taro"),
-                       S::line("+OK"), S::expect("PASS pw"), S::line("-ERR [AUTH] Authentication failed.")}});
-        const Run r = korimoMail({"delete", "1", "--server", server(s), "--account", "taro"});
+                       S::line("+OK"), S::expect("PASS pw")} +
+             afterPass});
+        const Run r = korimoMail({"delete", "1", "--server", server(s), "--account", "taro", "--timeout", "3000"});
         QCOMPARE(r.code, 1);
-        QVERIFY(r.err.contains(QStringLiteral("PASSWORD")));
+        QVERIFY2(r.err.contains(stderrHas), qPrintable(r.err));
     }
 
     void helpIsNotAnError() {

@@ -270,6 +270,7 @@ private slots:
         QVERIFY2(r.text().contains(expected), qPrintable(r.text()));
         QVERIFY(!r.text().contains(QStringLiteral("PASSWORD")));
         QVERIFY(!r.text().contains(QStringLiteral("削除しました")));
+        QVERIFY(!r.isDone());
         QCOMPARE(allEntries(dir.path()), QStringList()); // no partial message, no cache of a broken listing
     }
 
@@ -343,6 +344,7 @@ private slots:
         QVERIFY(!r.isArray());
         QVERIFY2(r.text().contains(contains), qPrintable(r.text()));
         QCOMPARE(r.text().contains(QStringLiteral("PASSWORD")), refusedLogin);
+        QCOMPARE(r.isDone(), contains == QStringLiteral("削除しました"));
         QCOMPARE(r.text().contains(QStringLiteral("削除しました")), contains == QStringLiteral("削除しました"));
         QCOMPARE(allEntries(dir.path()), QStringList());
     }

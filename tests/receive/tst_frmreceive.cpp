@@ -383,22 +383,41 @@ private slots:
         QVERIFY(w_->ListView1->isEnabled());
     }
 
-    void refusedDeletionKeepsTheList() {
+    // Whatever the transport's text says, only a committed deletion counts: the rest is told to the
+    // user, the list stays, and the main window's status line keeps its count.
+    void failedDeletionKeepsTheList_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("refused login") << FakeMailTransport::refusal() << QStringLiteral("　パスワードが一致しません");
+        QTest::newRow("refused deletion") << "-ERR no such message"
+                                          << "-ERR no such message";
+        QTest::newRow("session broke before QUIT")
+            << QStringLiteral("接続が切れました。削除は確定していません") << QStringLiteral("削除は確定していません");
+        QTest::newRow("refusal quoting success")
+            << QStringLiteral("-ERR メール 1 を削除しました") << QStringLiteral("-ERR メール 1 を削除しました");
+    }
+    void failedDeletionKeepsTheList() {
+        QFETCH(QString, answer);
+        QFETCH(QString, told);
         StubbornTransport t;
-        t.deleteAnswers.insert("s1", FakeMailTransport::refusal());
+        t.deleteAnswers.insert("s1", answer);
         mailbox(0, recs("a", 2), &t);
         open(&t);
         t.clearCalls();
+        w_->Text1->setPlainText("shown body");
         select(1);
         dialogs_->answers.enqueue(true);
         w_->Command1_Click();
-        QCOMPARE(sent("RcvMail2", &t), (QStringList{"s1 LIST", "s1 NOOP"})); // the refused DELE
-        QCOMPARE(dialogs_->messages(), QStringList{QStringLiteral("　パスワードが一致しません")});
+        QCOMPARE(sent("RcvMail2", &t), (QStringList{"s1 LIST", "s1 NOOP"})); // the failed DELE
+        QCOMPARE(dialogs_->messages().size(), 1);
+        QVERIFY2(dialogs_->messages().first().contains(told), qPrintable(dialogs_->messages().first()));
         QCOMPARE(rows(), (QStringList{"1", "1"}));
+        QCOMPARE(w_->Text1->toPlainText(), "shown body");
         QCOMPARE(w_->MailboxChanged, qint16(0));
         QVERIFY(w_->Command1->isEnabled());
         QVERIFY(w_->Command2->isEnabled());
-        delete w_.data();
+        w_->Command2_Click();
+        QCOMPARE(main_->statusLines.value(0), QStringLiteral("　2通メールがあります"));
     }
 
     void refusedLoginSendsNoDeletion() {
@@ -701,6 +720,34 @@ private slots:
         QCOMPARE(w_->outerHeightTwips(), 6105);
         QCOMPARE(w_->layoutTwips(), (receive::Layout{7545, 7545, 2445, 3015}));
         QCOMPARE(w_->pos(), QPoint(50, 70));
+    }
+
+    // A label or a disabled button hands a double-click on to the window; only the background's own
+    // double-click restores the default size.
+    void doubleClickRestoresFromTheBackgroundOnly_data() {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<bool>("restores");
+        QTest::newRow("background") << "" << true;
+        QTest::newRow("label") << "Label1" << false;
+        QTest::newRow("disabled button") << "Command5" << false;
+        QTest::newRow("list") << "ListView1" << false;
+    }
+    void doubleClickRestoresFromTheBackgroundOnly() {
+        QFETCH(QString, where);
+        QFETCH(bool, restores);
+        open();
+        w_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w_));
+        w_->setOuterSizeTwips(9000, 7005);
+        QVERIFY(!w_->Command5->isEnabled());
+        const QHash<QString, QWidget*> controls{
+            {"Label1", w_->Label1}, {"Command5", w_->Command5}, {"ListView1", w_->ListView1}};
+        const QWidget* control = controls.value(where);
+        // The background: left of the buttons, above the list.
+        const QPoint at = control ? control->geometry().center() : QPoint(2, 2);
+        QVERIFY(where.isEmpty() ? !w_->childAt(at) : w_->childAt(at) != nullptr);
+        QTest::mouseDClick(w_->windowHandle(), Qt::LeftButton, {}, at);
+        QCOMPARE(w_->outerWidthTwips(), restores ? 7845 : 9000);
     }
 
     // Draws the window with a few Japanese rows; with KORIMO_SCREENSHOT set, saves the picture there.

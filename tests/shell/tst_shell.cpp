@@ -1,5 +1,6 @@
 // The shell routines: existence test against real files, the special folder, the folder picker's
 // answers, and the platform interface that carries them.
+#include "dialogs.h"
 #include "modSearchFile.h"
 #include "modSelectFolder.h"
 #include "modSpecialFolder.h"
@@ -9,9 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 using namespace korimo;
@@ -51,6 +55,39 @@ private slots:
         QVERIFY(QDir(d).mkdir("folder"));
         QVERIFY(QFile::link(d + "/nothing-there", d + "/dangling"));
         QVERIFY(QFile::link(d + "/mail.exe", d + "/link"));
+    }
+
+    // Text from a mail, a server or a file is never markup: message boxes and tooltips show it as it is.
+    void mailTextIsShownAsPlainText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("markup in a subject")
+            << QStringLiteral("「<b>至急</b><img src=x>」\r\n　をメールボックスから削除します");
+        QTest::newRow("entity") << "Tom &amp; Jerry";
+        QTest::newRow("rich text marker") << "<qt>-ERR <certificate> expired</qt>";
+    }
+    void mailTextIsShownAsPlainText() {
+        QFETCH(QString, text);
+        QString shown;
+        Qt::TextFormat format = Qt::AutoText;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+                shown = label->text();
+                format = label->textFormat();
+            }
+            box->accept();
+        });
+        poll.start(10);
+        QtDialogs().message(nullptr, text);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shown, text);
+
+        QTextDocument tip;
+        tip.setHtml(plainToolTip(text));
+        QCOMPARE(tip.toPlainText().simplified(), text.simplified()); // the same words, blanks aside
     }
 
     void fileExists_data() {

@@ -45,6 +45,35 @@ private slots:
         QVERIFY(posInTwips(w) != QPoint(1003, 2011)); // what pixel rounding alone would save
     }
 
+    // The rule all four windows and the announcement follow, against screen sets of our own: the
+    // middle of the window must lie on a screen, else the window goes to the primary one's middle.
+    void onScreenPosition_data() {
+        QTest::addColumn<QList<QRect>>("screens"); // the primary first
+        QTest::addColumn<QPoint>("pos");
+        QTest::addColumn<QPoint>("placed");
+        const QRect primary(0, 0, 1024, 768);
+        const QPoint centred = primary.center() - QPoint(150, 100);
+        QTest::newRow("on the only screen") << QList<QRect>{primary} << QPoint(100, 100) << QPoint(100, 100);
+        QTest::newRow("second monitor unplugged") << QList<QRect>{primary} << QPoint(1500, 100) << centred;
+        QTest::newRow("on the second monitor")
+            << QList<QRect>{primary, QRect(1024, 0, 1280, 1024)} << QPoint(1500, 100) << QPoint(1500, 100);
+        QTest::newRow("monitor left of the primary")
+            << QList<QRect>{primary, QRect(-1280, 0, 1280, 1024)} << QPoint(-900, 200) << QPoint(-900, 200);
+        QTest::newRow("middle past the right edge") << QList<QRect>{primary} << QPoint(900, 100) << centred;
+        QTest::newRow("above every screen")
+            << QList<QRect>{primary, QRect(1024, 0, 1280, 1024)} << QPoint(1200, -400) << centred;
+        QTest::newRow("primary on the right")
+            << QList<QRect>{QRect(1920, 0, 1024, 768), QRect(0, 0, 1920, 1080)} << QPoint(5000, 5000)
+            << QRect(1920, 0, 1024, 768).center() - QPoint(150, 100);
+        QTest::newRow("no screen known") << QList<QRect>{} << QPoint(5000, 5000) << QPoint(5000, 5000);
+    }
+    void onScreenPosition() {
+        QFETCH(QList<QRect>, screens);
+        QFETCH(QPoint, pos);
+        QFETCH(QPoint, placed);
+        QCOMPARE(korimo::onScreenPosition(pos, QSize(300, 200), screens), placed);
+    }
+
     void positionOnNoScreenOpensOnThePrimaryScreen_data() { addOffScreenPositionRows(); }
     void positionOnNoScreenOpensOnThePrimaryScreen() {
         QFETCH(int, left);
