@@ -440,6 +440,10 @@ bool Client::uidl(QList<QByteArray>* uids) {
         return false;
     if (!wellFormed || tooMany) {
         uids->clear();
+        if (tooMany) {
+            send("QUIT");
+            flush();
+        }
         fail(tooMany ? ErrorKind::TooManyMessages : ErrorKind::Protocol, QStringLiteral("UIDL"));
         return false;
     }
@@ -457,6 +461,8 @@ bool Client::stat(int* count) {
         return false;
     }
     if (*count > opts_.maxMessages) {
+        send("QUIT");
+        flush();
         fail(ErrorKind::TooManyMessages, QString::number(*count));
         return false;
     }
