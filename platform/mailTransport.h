@@ -19,6 +19,13 @@ public:
     bool isArray() const { return isArray_; }
     const QStringList& items() const { return items_; }
     const QString& text() const { return text_; }
+    // What the user should know about a result that is no failure (a server whose identity could not
+    // be verified); shown with the mailbox's status. Empty mostly.
+    const QString& note() const { return note_; }
+    MailResult withNote(QString note) && {
+        note_ = std::move(note);
+        return std::move(*this);
+    }
 
     bool operator==(const MailResult&) const = default;
 
@@ -28,6 +35,7 @@ private:
     bool isArray_ = false;
     QStringList items_;
     QString text_;
+    QString note_;
 };
 
 // One mailbox slot as the settings hold it.

@@ -86,6 +86,14 @@ QString errorText(const pop3::Client& client, const pop3::ServerAddress& address
     return QStringLiteral("サーバーとの通信に失敗しました");
 }
 
+// pop3:// over STLS with a certificate that could not be verified: encrypted, but to whom is unknown.
+QString unverifiedNote(const pop3::Client& client) {
+    if (client.unverifiedIdentity().isEmpty())
+        return {};
+    return withDetail(QStringLiteral("暗号化して接続しましたが、サーバーの身元 (証明書) は確認できていません"),
+                      client.unverifiedIdentity());
+}
+
 // "DELE 3", "SAVE 12": the number after the keyword, or 0.
 int commandNumber(const QString& command, const QString& keyword) {
     if (!command.startsWith(keyword))
@@ -235,7 +243,7 @@ MailResult listMailbox(const RealMailTransport* self, const TransportOptions& op
         Listings::instance().forget(self, mailboxKey(server, account));
     if (haveUids && keep != known)
         cache.save(keep);
-    return MailResult::array(records);
+    return MailResult::array(records).withNote(unverifiedNote(client));
 }
 
 MailResult deleteMessage(const RealMailTransport* self, const TransportOptions& options, const QString& server,
