@@ -42,13 +42,19 @@ bool hasLineBreakOrNul(const QString& s) {
 Client::Client(ClientOptions options) : opts_(std::move(options)), buffer_(opts_.maxLine) {}
 
 Client::~Client() {
+    if (state_ == State::Transaction) // a session given up after an -ERR still ends with QUIT
+        quit();
     closeSocket();
 }
 
 void Client::closeSocket() {
     if (!socket_)
         return;
-    if (state_ == State::Closed && socket_->state() == QAbstractSocket::ConnectedState) {
+    if ((state_ == State::Closed || quitSent_) && socket_->state() == QAbstractSocket::ConnectedState) {
+        const int wait = int(qMin<qint64>(qMin(opts_.readTimeoutMs, 2000), remainingSessionMs()));
+        // A failed session that said QUIT: give the server the moment it needs to answer it.
+        if (state_ != State::Closed && socket_->bytesAvailable() == 0)
+            socket_->waitForReadyRead(wait);
         // After QUIT's answer: TLS close_notify, then the server's own close, within the deadline.
         socket_->disconnectFromHost();
         if (socket_->state() != QAbstractSocket::UnconnectedState)
@@ -67,9 +73,10 @@ void Client::fail(ErrorKind kind, const QString& detail) {
 }
 
 void Client::failOnReply(ErrorKind kind, const Reply& reply) {
-    // The connection still works: say goodbye without waiting for the answer.
+    // The connection still works: say goodbye (closeSocket gives the answer a moment).
     send("QUIT");
     flush();
+    quitSent_ = true;
     fail(kind, shortText(reply.text));
 }
 
@@ -195,8 +202,11 @@ void Client::advance(const Reply& reply, const QList<QByteArray>& body) {
         break;
     case State::AuthPlain:
         if (reply.kind == Reply::Continue) { // a server that wants the response on its own line
-            if (plainResponded_) // one continuation per step; a server that keeps asking has failed the login
-                return fail(ErrorKind::Protocol, QStringLiteral("AUTH PLAIN"));
+            if (plainResponded_) { // one continuation per step; a server that keeps asking has failed the login
+                Reply again;
+                again.text = "AUTH PLAIN";
+                return failOnReply(ErrorKind::Protocol, again);
+            }
             plainResponded_ = true;
             send(saslPlain(user_, password_), "****");
             break;
@@ -443,6 +453,7 @@ bool Client::uidl(QList<QByteArray>* uids) {
         if (tooMany) {
             send("QUIT");
             flush();
+            quitSent_ = true;
         }
         fail(tooMany ? ErrorKind::TooManyMessages : ErrorKind::Protocol, QStringLiteral("UIDL"));
         return false;
@@ -463,6 +474,7 @@ bool Client::stat(int* count) {
     if (*count > opts_.maxMessages) {
         send("QUIT");
         flush();
+        quitSent_ = true;
         fail(ErrorKind::TooManyMessages, QString::number(*count));
         return false;
     }

@@ -150,7 +150,8 @@ private:
     enum class Mechanism { Apop, Plain, Login, User };
     QList<Mechanism> mechanisms_; // still to try after the one in flight
     bool plainResponded_ = false;
-    qint64 bodyBytes_ = 0; // of multi-line replies, for the deadline's allowance
+    bool quitSent_ = false; // by a session that failed while the connection still worked
+    qint64 bodyBytes_ = 0;  // of multi-line replies, for the deadline's allowance
     bool tls_ = false;
     QString unverified_;
     ErrorKind error_ = ErrorKind::None;

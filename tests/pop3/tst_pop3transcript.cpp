@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace korimo;
 using S = korimo::test::ScriptedPop3Server;
@@ -408,6 +409,9 @@ private slots:
         QFETCH(int, records);
         QFETCH(QString, contains);
         QFETCH(bool, refusedLogin);
+        // Whatever failed, a connection that still works is ended with QUIT.
+        if (std::none_of(script.begin(), script.end(), [](const S::Step& step) { return step.data == "QUIT"; }))
+            script += {S::expect("QUIT"), S::line("+OK")};
         QTemporaryDir dir;
         S server({script});
         RealMailTransport t(quickOptions());
