@@ -85,13 +85,20 @@ private slots:
         QCOMPARE(r.items(), QStringList({record("Hello"), record("Second")}));
     }
 
+    void listPipelinesTheHeaderRequests_data() {
+        QTest::addColumn<S::Script>("count");
+        QTest::newRow("UIDL") << S::Script{S::expect("UIDL"), S::send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n")};
+        QTest::newRow("no UIDL: STAT") << S::Script{S::expect("UIDL"), S::line("-ERR no"), S::expect("STAT"),
+                                                    S::line("+OK 3 900")};
+    }
     void listPipelinesTheHeaderRequests() {
+        QFETCH(S::Script, count);
         // The server reads all three TOP commands before it answers the first: a client that waited
         // for each reply would stall here.
-        S server({pipelinedLogin() + S::Script{S::expect("UIDL"), S::send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
-                                               S::expect("TOP 1 0"), S::expect("TOP 2 0"), S::expect("TOP 3 0"),
-                                               S::send(topReply("One") + topReply("Two") + topReply("Three")),
-                                               S::expect("QUIT"), S::line("+OK bye")}});
+        S server({pipelinedLogin() + count +
+                  S::Script{S::expect("TOP 1 0"), S::expect("TOP 2 0"), S::expect("TOP 3 0"),
+                            S::send(topReply("One") + topReply("Two") + topReply("Three")), S::expect("QUIT"),
+                            S::line("+OK bye")}});
         RealMailTransport t(quickOptions());
         const MailResult r = t.RcvMail2(plainServer(server), "taro", "secret", "LIST", QString());
         QVERIFY(server.waitFinished());
