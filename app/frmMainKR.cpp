@@ -405,8 +405,11 @@ void frmMainKR::CheckMailboxes() {
     const CheckTally tally = tallyCheck(boxes, results, ExcludeSubjects, ExcludeSenders);
 
     // Failed mailboxes are named in the status line's tooltip until they next answer.
-    for (const int slot : tally.answered)
+    for (const int slot : tally.answered) {
         failures_.removeIf([slot](const QPair<int, QString>& f) { return f.first == slot; });
+        if (!results.value(slot).note().isEmpty()) // e.g. a server whose identity was not verified
+            failures_.append({slot, results.value(slot).note()});
+    }
     for (const auto& failure : tally.failed) {
         failures_.removeIf([&failure](const QPair<int, QString>& f) { return f.first == failure.first; });
         failures_.append(failure);

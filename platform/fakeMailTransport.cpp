@@ -65,7 +65,7 @@ MailResult FakeMailTransport::RcvMail2(const QString& server, const QString& acc
     if (it->password != password)
         return MailResult::text(refusal());
     if (command == u"LIST")
-        return MailResult::array(it->summaries);
+        return MailResult::array(it->summaries).withNote(it->note);
     if (command.startsWith(u"DELE ")) {
         const int n = command.mid(5).toInt();
         if (n < 1 || n > it->summaries.size())

@@ -25,7 +25,8 @@ public:
         QString password; // a different password makes every call answer the refusal text
         QStringList summaries;
         QList<QByteArray> rawMessages;
-        QString failure; // when not empty, every call answers this text
+        QString failure;   // when not empty, every call answers this text
+        QString note = {}; // given with every listing
     };
 
     void setBox(const QString& server, Box box);

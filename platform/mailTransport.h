@@ -27,6 +27,13 @@ public:
     const QStringList& items() const { return items_; }
     const QString& text() const { return text_; }
     bool isDone() const { return done_; }
+    // What the user should know about a result that is no failure (a server whose identity could not
+    // be verified); shown with the mailbox's status. Empty mostly.
+    const QString& note() const { return note_; }
+    MailResult withNote(QString note) && {
+        note_ = std::move(note);
+        return std::move(*this);
+    }
 
     bool operator==(const MailResult&) const = default;
 
@@ -37,6 +44,7 @@ private:
     bool done_ = false;
     QStringList items_;
     QString text_;
+    QString note_;
 };
 
 // One mailbox slot as the settings hold it.

@@ -187,6 +187,8 @@ int runList(const Options& o) {
     const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("LIST"), o.dataFolder);
     if (!r.isArray())
         return failed(r);
+    if (!r.note().isEmpty())
+        err(r.note() + u'\n');
     for (qsizetype i = 0; i < r.items().size(); ++i) {
         const SummaryFields f = splitSummaryRecord(r.items()[i]);
         out(QString::number(i + 1) + u'\t' + f.subject + u'\t' + f.from + u'\t' + f.date + u'\n');

@@ -7,13 +7,19 @@
 #include <QMutex>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QStringDecoder>
 
 namespace korimo::pop3 {
 
 namespace {
 
+// Server text is UTF-8 when it is valid UTF-8, else CP932 (Japanese servers' error texts).
 QString shortText(QByteArrayView bytes) {
-    QString text = sanitizeForLine(QString::fromUtf8(bytes)).trimmed();
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString decoded = utf8.decode(bytes);
+    if (utf8.hasError())
+        decoded = decodeCharset(bytes, "cp932");
+    QString text = sanitizeForLine(decoded).trimmed();
     if (text.size() > 200)
         text = text.left(200) + QStringLiteral("…");
     return text;
@@ -36,12 +42,24 @@ bool hasLineBreakOrNul(const QString& s) {
 Client::Client(ClientOptions options) : opts_(std::move(options)), buffer_(opts_.maxLine) {}
 
 Client::~Client() {
+    if (state_ == State::Transaction) // a session given up after an -ERR still ends with QUIT
+        quit();
     closeSocket();
 }
 
 void Client::closeSocket() {
     if (!socket_)
         return;
+    if ((state_ == State::Closed || quitSent_) && socket_->state() == QAbstractSocket::ConnectedState) {
+        const int wait = int(qMin<qint64>(qMin(opts_.readTimeoutMs, 2000), remainingSessionMs()));
+        // A failed session that said QUIT: give the server the moment it needs to answer it.
+        if (state_ != State::Closed && socket_->bytesAvailable() == 0)
+            socket_->waitForReadyRead(wait);
+        // After QUIT's answer: TLS close_notify, then the server's own close, within the deadline.
+        socket_->disconnectFromHost();
+        if (socket_->state() != QAbstractSocket::UnconnectedState)
+            socket_->waitForDisconnected(int(qMin<qint64>(qMin(opts_.readTimeoutMs, 2000), remainingSessionMs())));
+    }
     socket_->abort();
     socket_.reset();
 }
@@ -55,14 +73,15 @@ void Client::fail(ErrorKind kind, const QString& detail) {
 }
 
 void Client::failOnReply(ErrorKind kind, const Reply& reply) {
-    // The connection still works: say goodbye without waiting for the answer.
+    // The connection still works: say goodbye (closeSocket gives the answer a moment).
     send("QUIT");
     flush();
+    quitSent_ = true;
     fail(kind, shortText(reply.text));
 }
 
 bool Client::login(const ServerAddress& address, const QString& user, const QString& password) {
-    sessionDeadline_ = QDeadlineTimer(opts_.sessionTimeoutMs);
+    sessionDeadline_ = QDeadlineTimer(opts_.sessionBaseMs);
     address_ = address;
     if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password)) {
         fail(ErrorKind::BadCredentialText);
@@ -96,8 +115,17 @@ bool Client::connectSocket(const ServerAddress& address) {
     conf.setProtocol(QSsl::SecureProtocols);
     socket_->setSslConfiguration(conf);
     socket_->setPeerVerifyName(address.host);
+    if (!address.tlsRequired && !address.implicitTls) {
+        // pop3://: the user accepted plaintext, so an offered STLS whose certificate cannot be verified
+        // still beats plaintext (opportunistic TLS). Only certificate errors are overlooked; a failed
+        // handshake still ends the session and nothing falls back to plaintext.
+        QObject::connect(socket_.get(), &QSslSocket::sslErrors, socket_.get(), [this](const QList<QSslError>& errors) {
+            unverified_ = errors.isEmpty() ? QStringLiteral("?") : errors.first().errorString();
+            socket_->ignoreSslErrors();
+        });
+    }
 
-    const QDeadlineTimer deadline(opts_.connectTimeoutMs);
+    const QDeadlineTimer deadline(qMin<qint64>(opts_.connectTimeoutMs, remainingSessionMs()));
     if (address.implicitTls)
         socket_->connectToHostEncrypted(address.host, address.port);
     else
@@ -118,7 +146,7 @@ bool Client::startTls() {
         return false;
     }
     socket_->startClientEncryption();
-    return finishHandshake(opts_.connectTimeoutMs);
+    return finishHandshake(int(qMin<qint64>(opts_.connectTimeoutMs, remainingSessionMs())));
 }
 
 bool Client::finishHandshake(int timeoutMs) {
@@ -174,6 +202,12 @@ void Client::advance(const Reply& reply, const QList<QByteArray>& body) {
         break;
     case State::AuthPlain:
         if (reply.kind == Reply::Continue) { // a server that wants the response on its own line
+            if (plainResponded_) { // one continuation per step; a server that keeps asking has failed the login
+                Reply again;
+                again.text = "AUTH PLAIN";
+                return failOnReply(ErrorKind::Protocol, again);
+            }
+            plainResponded_ = true;
             send(saslPlain(user_, password_), "****");
             break;
         }
@@ -184,23 +218,23 @@ void Client::advance(const Reply& reply, const QList<QByteArray>& body) {
         if (reply.kind == Reply::Ok)
             state_ = State::Transaction;
         else
-            failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+            loginRefused(reply);
         break;
     case State::AuthLoginUser:
         if (reply.kind != Reply::Continue)
-            return failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+            return loginRefused(reply);
         send(user_.toBase64(), "****");
         state_ = State::AuthLoginPassword;
         break;
     case State::AuthLoginPassword:
         if (reply.kind != Reply::Continue)
-            return failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+            return loginRefused(reply);
         send(password_.toBase64(), "****");
         state_ = State::AuthLoginFinal;
         break;
     case State::User:
         if (reply.kind != Reply::Ok)
-            return failOnReply(isCredentialRefusal(reply) ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
+            return loginRefused(reply);
         send("PASS " + password_, "PASS ****");
         state_ = State::Pass;
         break;
@@ -216,19 +250,51 @@ void Client::advance(const Reply& reply, const QList<QByteArray>& body) {
 
 void Client::chooseAuthentication() {
     // Without TLS, APOP keeps the password off the wire; with TLS, SASL PLAIN needs one round trip.
-    if (!tls_ && !apopStamp_.isEmpty()) {
+    // A refused APOP proves nothing (servers offer the timestamp without an APOP secret for the
+    // user): without TLS (the user chose plaintext) the other mechanisms follow in turn. With TLS
+    // one mechanism is tried.
+    mechanisms_.clear();
+    if (caps_.sasl.contains("PLAIN"))
+        mechanisms_.append(Mechanism::Plain);
+    if (caps_.sasl.contains("LOGIN"))
+        mechanisms_.append(Mechanism::Login);
+    mechanisms_.append(Mechanism::User);
+    if (!tls_ && !apopStamp_.isEmpty())
+        mechanisms_.prepend(Mechanism::Apop);
+    else
+        mechanisms_.resize(1);
+    nextMechanism();
+}
+
+void Client::nextMechanism() {
+    switch (mechanisms_.takeFirst()) {
+    case Mechanism::Apop:
         send("APOP " + user_ + ' ' + apopDigest(apopStamp_, password_), "APOP ****");
         state_ = State::Apop;
-    } else if (caps_.sasl.contains("PLAIN")) {
+        break;
+    case Mechanism::Plain:
+        plainResponded_ = false;
         send("AUTH PLAIN " + saslPlain(user_, password_), "AUTH PLAIN ****");
         state_ = State::AuthPlain;
-    } else if (caps_.sasl.contains("LOGIN")) {
+        break;
+    case Mechanism::Login:
         send("AUTH LOGIN");
         state_ = State::AuthLoginUser;
-    } else {
+        break;
+    case Mechanism::User:
         send("USER " + user_);
         state_ = State::User;
+        break;
     }
+}
+
+// A login command was answered with something other than success: the next mechanism, when one is
+// left and this one refused the credentials; otherwise the login has failed.
+void Client::loginRefused(const Reply& reply) {
+    const bool refused = isCredentialRefusal(reply);
+    if (refused && !mechanisms_.isEmpty())
+        return nextMechanism();
+    failOnReply(refused ? ErrorKind::LoginRefused : ErrorKind::ServerError, reply);
 }
 
 void Client::send(QByteArrayView command, QByteArrayView traceText) {
@@ -275,14 +341,16 @@ bool Client::readLine(QByteArray* line) {
             return false;
         }
         const qint64 remaining = qMin(lineDeadline.remainingTime(), sessionDeadline_.remainingTime());
+        const ErrorKind late =
+            sessionDeadline_.remainingTime() <= lineDeadline.remainingTime() ? ErrorKind::Deadline : ErrorKind::Timeout;
         if (remaining <= 0) {
-            fail(ErrorKind::Timeout);
+            fail(late);
             return false;
         }
         if (!socket_->waitForReadyRead(int(remaining)) && socket_->bytesAvailable() == 0) {
             if (socket_->error() == QAbstractSocket::SocketTimeoutError &&
                 socket_->state() == QAbstractSocket::ConnectedState)
-                fail(ErrorKind::Timeout);
+                fail(late);
             else
                 fail(ErrorKind::Dropped, socket_->errorString());
             return false;
@@ -320,14 +388,29 @@ bool Client::readBody(const std::function<void(const QByteArray& line)>& sink, q
     qint64 total = 0;
     QByteArray line;
     bool ok = true;
+    bool previousCrLf = true; // the status line
     for (;;) {
         if (!readLine(&line)) {
             ok = false;
             break;
         }
-        if (unstuff(&line) == BodyLine::End)
+        const bool crLf = buffer_.lastLineEndedInCrLf();
+        if (line == ".") {
+            // Only CR LF "." CR LF ends a reply. A "." with a bare LF next to it leaves client and
+            // server out of step about where the reply ends: the session cannot be trusted any more.
+            if (!crLf || !previousCrLf) {
+                fail(ErrorKind::Protocol, QStringLiteral("bare LF"));
+                ok = false;
+            }
             break;
+        }
+        previousCrLf = crLf;
+        unstuff(&line);
         total += line.size() + 2;
+        // Work done earns time: a full 100 KiB received extends the overall deadline.
+        bodyBytes_ += line.size() + 2;
+        for (; bodyBytes_ >= 100 * 1024; bodyBytes_ -= 100 * 1024)
+            sessionDeadline_ += opts_.bytesAllowanceMs;
         if (total > limit) {
             fail(ErrorKind::TooLarge);
             ok = false;
@@ -347,6 +430,7 @@ bool Client::uidl(QList<QByteArray>* uids) {
     if (!request("UIDL", &reply))
         return false;
     bool wellFormed = true;
+    bool tooMany = false;
     const bool read = readBody(
         [&](const QByteArray& line) {
             int n = 0;
@@ -356,14 +440,22 @@ bool Client::uidl(QList<QByteArray>* uids) {
                 wellFormed = false;
                 return;
             }
-            uids->append(uid);
+            if (uids->size() < opts_.maxMessages)
+                uids->append(uid);
+            else
+                tooMany = true;
         },
         qMin<qint64>(opts_.maxMessageBytes, 64 * 1024 * 1024));
     if (!read)
         return false;
-    if (!wellFormed) {
+    if (!wellFormed || tooMany) {
         uids->clear();
-        fail(ErrorKind::Protocol, QStringLiteral("UIDL"));
+        if (tooMany) {
+            send("QUIT");
+            flush();
+            quitSent_ = true;
+        }
+        fail(tooMany ? ErrorKind::TooManyMessages : ErrorKind::Protocol, QStringLiteral("UIDL"));
         return false;
     }
     return true;
@@ -377,6 +469,13 @@ bool Client::stat(int* count) {
         return false;
     if (!parseStat(reply.text, count)) {
         fail(ErrorKind::Protocol, shortText(reply.text));
+        return false;
+    }
+    if (*count > opts_.maxMessages) {
+        send("QUIT");
+        flush();
+        quitSent_ = true;
+        fail(ErrorKind::TooManyMessages, QString::number(*count));
         return false;
     }
     return true;
@@ -418,23 +517,12 @@ bool Client::topHeaders(const QList<int>& numbers,
             onHeaders(n, false, {});
             continue;
         }
-        QByteArray headers;
-        bool kept = true;
-        const bool read = readBody(
-            [&](const QByteArray& line) {
-                if (!kept)
-                    return;
-                if (headers.size() + line.size() + 2 > opts_.maxHeaderBytes) {
-                    kept = false;
-                    return;
-                }
-                headers.append(line);
-                headers.append("\r\n");
-            },
-            opts_.maxMessageBytes);
+        SummaryHeaderFilter header;
+        const bool read = readBody([&](const QByteArray& line) { header.feed(line); }, opts_.maxMessageBytes);
         if (!read)
             return false;
-        onHeaders(n, true, headers);
+        sessionDeadline_ += opts_.headerAllowanceMs;
+        onHeaders(n, true, header.headers());
     }
     return true;
 }
@@ -487,19 +575,6 @@ bool Client::deleteAndQuit(int number) {
     state_ = State::Closed;
     closeSocket();
     return true;
-}
-
-void Client::quitWithoutWaiting() {
-    if (state_ == State::Failed || !socket_)
-        return;
-    send("QUIT");
-    flush();
-    // Let the command leave before the socket closes (bounded; nothing depends on it).
-    if (socket_->bytesToWrite() > 0)
-        socket_->waitForBytesWritten(qMin(opts_.readTimeoutMs, 2000));
-    socket_->disconnectFromHost();
-    state_ = State::Closed;
-    closeSocket();
 }
 
 bool Client::quit() {

@@ -22,13 +22,18 @@ class QSslSocket;
 namespace korimo::pop3 {
 
 struct ClientOptions {
-    int connectTimeoutMs = 15000;                 // TCP connect plus TLS handshake
-    int readTimeoutMs = 30000;                    // longest wait for any one line
-    int sessionTimeoutMs = 15 * 60 * 1000;        // the whole session, whatever the server trickles
+    int connectTimeoutMs = 15000; // TCP connect plus TLS handshake
+    int readTimeoutMs = 30000;    // longest wait for any one line
+    // The whole session has an overall deadline that grows with the work done: sessionBaseMs, plus
+    // headerAllowanceMs for each message header received, plus bytesAllowanceMs for each full 100 KiB
+    // of multi-line replies received. A server that trickles its bytes earns almost nothing.
+    int sessionBaseMs = 60 * 1000;
+    int headerAllowanceMs = 200;
+    int bytesAllowanceMs = 1000;
+    int maxMessages = 100000;                     // a mailbox that lists more is refused (TooManyMessages)
     QString extraCaFile;                          // PEM certificates trusted beside the system store
     qsizetype maxLine = 64 * 1024;                // reply and listing lines
     qsizetype maxBodyLine = 4 * 1024 * 1024;      // one line inside a message
-    qint64 maxHeaderBytes = 256 * 1024;           // kept of a TOP n 0 reply
     qint64 maxMessageBytes = 256LL * 1024 * 1024; // RETR, and what a TOP reply may run to before we give up
     int pipelineWindow = 256;                     // commands in flight when pipelining
     // Sees every line sent ('>') and received ('<'); passwords are masked.
@@ -43,11 +48,13 @@ enum class ErrorKind {
     Tls,
     Certificate,
     LoginRefused,
-    Timeout,
+    Timeout,  // one reply took longer than readTimeoutMs
+    Deadline, // the session's overall deadline passed
     Dropped,
     ServerError, // -ERR to a command
     Protocol,    // a reply we cannot read, or one too long
     TooLarge,
+    TooManyMessages, // more than maxMessages
 };
 
 class Client {
@@ -81,18 +88,24 @@ public:
     State state() const { return state_; }
     const Capabilities& capabilities() const { return caps_; }
     bool tlsActive() const { return tls_; }
+    // pop3:// only: the server's certificate could not be verified and the session went on encrypted
+    // (opportunistic TLS, never worse than the plaintext the user accepted). Why, or empty.
+    QString unverifiedIdentity() const { return unverified_; }
     ErrorKind errorKind() const { return error_; }
     // The server's text or the socket's explanation for the last failure, sanitised, at most 200 characters.
     QString errorDetail() const { return detail_; }
 
-    // UIDL: uids[k] belongs to message k+1. false on -ERR (state stays Transaction) or a broken session.
+    // UIDL: uids[k] belongs to message k+1. false on -ERR (state stays Transaction) or a broken session;
+    // more than maxMessages lines fail with TooManyMessages.
     bool uidl(QList<QByteArray>* uids);
+    // STAT: the message count; a count above maxMessages fails with TooManyMessages.
     bool stat(int* count);
     // UIDL n: the unique id of message n. false on -ERR (no such message; state stays Transaction) or a
     // broken session.
     bool uidlOf(int number, QByteArray* uid);
-    // TOP n 0 for each number (pipelined when allowed); onHeaders gets the header bytes or ok=false on -ERR.
-    // false when the session broke.
+    // TOP n 0 for each number (pipelined when allowed); onHeaders gets the Subject, From and Date fields
+    // of the header (read as a stream: memory stays bounded whatever the header's size), or ok=false
+    // on -ERR. false when the session broke.
     bool topHeaders(const QList<int>& numbers,
                     const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders);
     // RETR n into out, byte-stuffing removed, lines ending in CR LF.
@@ -100,10 +113,8 @@ public:
     // DELE n and QUIT, in one write when the server pipelines. true only when both were answered +OK:
     // the deletion is committed then and only then.
     bool deleteAndQuit(int number);
-    // QUIT; true when the server answered +OK.
+    // QUIT; true when the server answered +OK. The connection (TLS included) is then closed properly.
     bool quit();
-    // QUIT without waiting for the answer, for sessions that changed nothing (saves one round trip).
-    void quitWithoutWaiting();
 
 private:
     bool connectSocket(const ServerAddress& address);
@@ -121,6 +132,9 @@ private:
     bool request(QByteArrayView command, Reply* reply);
     // Multi-line body: lines are given to sink (false from sink stops keeping, reading goes on).
     bool readBody(const std::function<void(const QByteArray& line)>& sink, qint64 limit);
+    void nextMechanism();
+    void loginRefused(const Reply& reply);
+    qint64 remainingSessionMs() const { return qMax<qint64>(1, sessionDeadline_.remainingTime()); }
     void fail(ErrorKind kind, const QString& detail = {});
     void failOnReply(ErrorKind kind, const Reply& reply);
     void closeSocket();
@@ -133,7 +147,13 @@ private:
     Capabilities caps_;
     ServerAddress address_;
     QByteArray user_, password_, apopStamp_;
+    enum class Mechanism { Apop, Plain, Login, User };
+    QList<Mechanism> mechanisms_; // still to try after the one in flight
+    bool plainResponded_ = false;
+    bool quitSent_ = false; // by a session that failed while the connection still worked
+    qint64 bodyBytes_ = 0;  // of multi-line replies, for the deadline's allowance
     bool tls_ = false;
+    QString unverified_;
     ErrorKind error_ = ErrorKind::None;
     QString detail_;
 };

@@ -220,7 +220,8 @@ LineBuffer::Result LineBuffer::takeLine(QByteArray* line) {
         return scanned_ > maxLine_ ? TooLong : NeedMore;
     }
     qsizetype end = lf;
-    if (end > start_ && data_[end - 1] == '\r')
+    lastCrLf_ = end > start_ && data_[end - 1] == '\r';
+    if (lastCrLf_)
         --end;
     if (end - start_ > maxLine_)
         return TooLong;
@@ -241,6 +242,47 @@ BodyLine unstuff(QByteArray* line) {
         line->remove(0, 1);
     }
     return BodyLine::Data;
+}
+
+void SummaryHeaderFilter::feed(QByteArrayView line) {
+    if (ended_)
+        return;
+    if (line.isEmpty()) {
+        ended_ = true;
+        return;
+    }
+    if (line.front() == ' ' || line.front() == '\t') {
+        if (current_ < 0)
+            return;
+    } else {
+        static const QByteArrayView names[3] = {"subject:", "from:", "date:"};
+        current_ = -1;
+        for (int i = 0; i < 3; ++i) {
+            if (order_[i] < 0 && line.size() >= names[i].size() &&
+                line.first(names[i].size()).compare(names[i], Qt::CaseInsensitive) == 0) {
+                current_ = i;
+                order_[i] = seen_++;
+                break;
+            }
+        }
+        if (current_ < 0)
+            return;
+    }
+    QByteArray& field = fields_[current_];
+    const qsizetype room = maxFieldBytes - field.size();
+    if (room <= 2)
+        return;
+    field.append(line.first(qMin(line.size(), room - 2)));
+    field.append("\r\n");
+}
+
+QByteArray SummaryHeaderFilter::headers() const {
+    QByteArray out;
+    for (int k = 0; k < seen_; ++k)
+        for (int i = 0; i < 3; ++i)
+            if (order_[i] == k)
+                out += fields_[i];
+    return out;
 }
 
 QByteArray saslPlain(QByteArrayView user, QByteArrayView password) {

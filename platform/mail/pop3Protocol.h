@@ -58,7 +58,8 @@ QByteArray apopTimestamp(QByteArrayView greetingText);
 // One line of a UIDL listing: message number and unique id (1 to 512 printable non-blank bytes; RFC 1939
 // allows 70, servers exceed it). false for anything else.
 bool parseUidlLine(QByteArrayView line, int* number, QByteArray* uid);
-// The reply text of STAT: "count octets". false when malformed.
+// The reply text of STAT: "count octets". false when malformed (the count may be up to 999,999,999:
+// the caller checks it against its own limit before it relies on it).
 bool parseStat(QByteArrayView text, int* count);
 
 // Splits incoming bytes into lines (ending in LF, a CR before it dropped). A line longer than maxLine
@@ -69,6 +70,8 @@ public:
     void append(QByteArrayView bytes);
     enum Result { Line, NeedMore, TooLong };
     Result takeLine(QByteArray* line);
+    // Whether the last line taken ended in CR LF (and not a bare LF).
+    bool lastLineEndedInCrLf() const { return lastCrLf_; }
     qsizetype buffered() const { return data_.size() - start_; }
     void setMaxLine(qsizetype maxLine) { maxLine_ = maxLine; }
 
@@ -77,12 +80,33 @@ private:
     qsizetype start_ = 0;
     qsizetype scanned_ = 0; // bytes after start_ already searched for LF
     qsizetype maxLine_;
+    bool lastCrLf_ = true;
 };
 
 // The body of a multi-line reply, line by line: "." alone ends it, a leading "." is removed from the
-// other lines (RFC 1939 byte-stuffing).
+// other lines (RFC 1939 byte-stuffing). Only a "." line between two CR LF ends a reply; the caller
+// treats one with a bare LF as a broken reply (see LineBuffer::lastLineEndedInCrLf).
 enum class BodyLine { Data, End };
 BodyLine unstuff(QByteArray* line);
+
+// Reads a message header line by line (unstuffed, without line ends) and keeps only what a summary
+// needs: the first Subject, From and Date fields with their continuation lines, each cut at
+// maxFieldBytes. Everything after the blank line that ends the header is ignored, so memory stays
+// bounded however long the header runs.
+class SummaryHeaderFilter {
+public:
+    static constexpr qsizetype maxFieldBytes = 16 * 1024;
+    void feed(QByteArrayView line);
+    // The kept fields, each line ending in CR LF, in the order they came.
+    QByteArray headers() const;
+
+private:
+    QByteArray fields_[3]; // Subject, From, Date
+    int order_[3] = {-1, -1, -1};
+    int seen_ = 0;
+    int current_ = -1; // the field whose continuation lines are kept
+    bool ended_ = false;
+};
 
 // base64 of the SASL PLAIN message: authzid empty, authcid, password.
 QByteArray saslPlain(QByteArrayView user, QByteArrayView password);

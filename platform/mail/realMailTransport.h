@@ -12,6 +12,7 @@ namespace korimo {
 struct TransportOptions {
     int connectTimeoutMs = 15000; // TCP connect and TLS handshake
     int readTimeoutMs = 30000;    // longest wait for any one reply
+    int sessionBaseMs = 60000;    // a POP3 session's overall deadline before it grows with the work (README)
     // Extra PEM certificates to trust beside the system store (the tests' own CA). Empty in the program.
     QString extraCaFile;
     // The user's POP3 mailboxes: SMTP AUTH takes its credentials from the one whose account matches

@@ -24,6 +24,7 @@ pop3::ClientOptions clientOptions(const TransportOptions& o) {
     pop3::ClientOptions c;
     c.connectTimeoutMs = o.connectTimeoutMs;
     c.readTimeoutMs = o.readTimeoutMs;
+    c.sessionBaseMs = o.sessionBaseMs;
     c.extraCaFile = o.extraCaFile;
     return c;
 }
@@ -65,6 +66,8 @@ QString errorText(const pop3::Client& client, const pop3::ServerAddress& address
                           client.errorDetail());
     case pop3::ErrorKind::Timeout:
         return QStringLiteral("サーバーの応答がありません (タイムアウト)");
+    case pop3::ErrorKind::Deadline:
+        return QStringLiteral("サーバーの応答が遅すぎるため打ち切りました (タイムアウト)");
     case pop3::ErrorKind::Dropped:
         return QStringLiteral("サーバーとの接続が途中で切れました");
     case pop3::ErrorKind::ServerError:
@@ -73,10 +76,22 @@ QString errorText(const pop3::Client& client, const pop3::ServerAddress& address
         return withDetail(QStringLiteral("サーバーの応答を読めません"), detail);
     case pop3::ErrorKind::TooLarge:
         return QStringLiteral("サーバーの応答が大きすぎます");
+    case pop3::ErrorKind::TooManyMessages:
+        return withDetail(QStringLiteral("メールが多すぎます (一覧できるのは 1 つのメールボックスにつき ") +
+                              QString::number(pop3::ClientOptions{}.maxMessages) + QStringLiteral(" 通まで)"),
+                          detail);
     case pop3::ErrorKind::None:
         break;
     }
     return QStringLiteral("サーバーとの通信に失敗しました");
+}
+
+// pop3:// over STLS with a certificate that could not be verified: encrypted, but to whom is unknown.
+QString unverifiedNote(const pop3::Client& client) {
+    if (client.unverifiedIdentity().isEmpty())
+        return {};
+    return withDetail(QStringLiteral("暗号化して接続しましたが、サーバーの身元 (証明書) は確認できていません"),
+                      client.unverifiedIdentity());
 }
 
 // "DELE 3", "SAVE 12": the number after the keyword, or 0.
@@ -142,11 +157,10 @@ public:
         QMutexLocker lock(&mutex_);
         byTransport_.remove(t);
     }
-    // The UIDL listed as message n, or empty when unknown.
-    QByteArray listed(const RealMailTransport* t, const QString& key, int n) const {
+    // The whole listing, or empty when unknown.
+    QList<QByteArray> listed(const RealMailTransport* t, const QString& key) const {
         QMutexLocker lock(&mutex_);
-        const QList<QByteArray> uids = byTransport_.value(t).value(key);
-        return n <= uids.size() ? uids[n - 1] : QByteArray();
+        return byTransport_.value(t).value(key);
     }
     // After "DELE n" the messages behind n move up by one, as the server numbers them in the next session.
     void deleted(const RealMailTransport* t, const QString& key, int n, const QByteArray& uid) {
@@ -188,11 +202,19 @@ MailResult listMailbox(const RealMailTransport* self, const TransportOptions& op
 
     const UidlCache cache(haveUids && QFileInfo(folder).isDir() ? folder : QString(), server, account);
     const QHash<QByteArray, QString> known = cache.load();
+    // Some servers give different messages the same UIDL: such a UIDL names no one message, so its
+    // messages' headers are neither taken from the cache nor stored in it.
+    QHash<QByteArray, int> occurrences;
+    for (const QByteArray& uid : uids)
+        ++occurrences[uid];
+    const auto unique = [&](int n) {
+        return haveUids && occurrences.value(uids[n - 1]) == 1;
+    };
     QHash<QByteArray, QString> keep;
     QStringList records(count);
     QList<int> wanted;
     for (int n = 1; n <= count; ++n) {
-        if (haveUids) {
+        if (unique(n)) {
             const auto it = known.constFind(uids[n - 1]);
             if (it != known.constEnd()) {
                 records[n - 1] = *it;
@@ -208,19 +230,20 @@ MailResult listMailbox(const RealMailTransport* self, const TransportOptions& op
             return;
         }
         records[n - 1] = summaryFromHeaders(headers);
-        if (haveUids)
+        if (unique(n))
             keep.insert(uids[n - 1], records[n - 1]);
     });
     if (!fetched)
         return MailResult::text(errorText(client, *target.address));
-    client.quitWithoutWaiting(); // a listing changed nothing on the server
+    // The listing is complete whatever QUIT brings; the session still ends politely (bounded).
+    client.quit();
     if (haveUids)
         Listings::instance().remember(self, mailboxKey(server, account), uids);
     else
         Listings::instance().forget(self, mailboxKey(server, account));
     if (haveUids && keep != known)
         cache.save(keep);
-    return MailResult::array(records);
+    return MailResult::array(records).withNote(unverifiedNote(client));
 }
 
 MailResult deleteMessage(const RealMailTransport* self, const TransportOptions& options, const QString& server,
@@ -232,14 +255,19 @@ MailResult deleteMessage(const RealMailTransport* self, const TransportOptions& 
     if (!client.login(*target.address, account, password))
         return MailResult::text(errorText(client, *target.address));
     const QString key = mailboxKey(server, account);
-    const QByteArray listed = Listings::instance().listed(self, key, number);
+    const QList<QByteArray> listing = Listings::instance().listed(self, key);
+    const QByteArray listed = listing.value(number - 1);
     if (!listed.isEmpty()) {
         QByteArray now;
-        const bool known = client.uidlOf(number, &now);
+        QList<QByteArray> all;
+        // A UIDL the server gave several messages cannot tell which one n names: then the whole
+        // listing must be as it was.
+        const bool repeated = listing.count(listed) > 1;
+        const bool known = repeated ? client.uidl(&all) : client.uidlOf(number, &now);
         if (!known && client.state() != pop3::Client::State::Transaction)
             return MailResult::text(errorText(client, *target.address));
-        if (now != listed) {
-            client.quitWithoutWaiting();
+        if (repeated ? all != listing : now != listed) {
+            client.quit();
             Listings::instance().forget(self, key);
             return MailResult::text(QStringLiteral("メールボックスの中身が変わっていたため、メール ") +
                                     QString::number(number) +

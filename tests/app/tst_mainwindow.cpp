@@ -510,9 +510,15 @@ private slots:
         QVERIFY(w.Label2->toolTip().contains(QStringLiteral("&lt;certificate&gt; expired")));
         QVERIFY(!w.Label2->toolTip().contains(QStringLiteral("メールボックス1")));
         broken.failure.clear();
+        broken.note = QStringLiteral("identity not verified");
         f.transport.setBox(QStringLiteral("pop3.test"), broken);
         w.CheckMailboxes();
         QCOMPARE(w.Label2->text(), QStringLiteral("　2通メールがあります"));
+        // What a listing that succeeded wants said (an unverified server) stays beside the mailbox.
+        QVERIFY(w.Label2->toolTip().contains(QStringLiteral("メールボックス3: identity not verified")));
+        broken.note.clear();
+        f.transport.setBox(QStringLiteral("pop3.test"), broken);
+        w.CheckMailboxes();
         QCOMPARE(w.Label2->toolTip(), QString());
     }
 

@@ -72,7 +72,7 @@ QString TestMailServers::scriptPath() {
     return QStringLiteral(KORIMO_MAILSERVERS_SCRIPT);
 }
 
-bool TestMailServers::start(bool withSmtp) {
+bool TestMailServers::start(bool withSmtp, bool withMailutils) {
     stop();
     error_.clear();
     // Unix socket paths inside the folder must stay short (108 bytes): fall back to /tmp when
@@ -89,6 +89,8 @@ bool TestMailServers::start(bool withSmtp) {
                      QString::number(QCoreApplication::applicationPid()), QStringLiteral("--remove-with-owner")};
     if (!withSmtp)
         args << QStringLiteral("--no-smtp");
+    if (withMailutils)
+        args << QStringLiteral("--with-mailutils");
     const ScriptResult result = runMailServersScript(args);
     running_ = result.ok && readEnv();
     if (!running_) {
@@ -116,6 +118,11 @@ bool TestMailServers::readEnv() {
     caFile_ = QString::fromLocal8Bit(values.value("CA_FILE"));
     domain_ = QString::fromLocal8Bit(values.value("DOMAIN"));
     maildirRoot_ = QString::fromLocal8Bit(values.value("MAILDIR_ROOT"));
+    muPop3Port_ = values.value("MU_POP3_PORT").toInt();
+    muPop3sPort_ = values.value("MU_POP3S_PORT").toInt();
+    muMaildirRoot_ = QString::fromLocal8Bit(values.value("MU_MAILDIR_ROOT"));
+    if (values.value("MAILUTILS") == "1" && (muPop3Port_ <= 0 || muPop3sPort_ <= 0 || muMaildirRoot_.isEmpty()))
+        return false;
     bool uidOk = false;
     bool gidOk = false;
     mailUid_ = values.value("MAIL_UID").toInt(&uidOk);
@@ -134,7 +141,7 @@ void TestMailServers::stop() {
         std::fprintf(stderr, "TestMailServers: %s\n", qPrintable(result.output));
     running_ = false;
     hasSmtp_ = false;
-    pop3Port_ = pop3sPort_ = smtpPort_ = submissionPort_ = smtpsPort_ = 0;
+    pop3Port_ = pop3sPort_ = smtpPort_ = submissionPort_ = smtpsPort_ = muPop3Port_ = muPop3sPort_ = 0;
     dir_.reset();
 }
 
@@ -142,7 +149,8 @@ QString TestMailServers::logText() const {
     if (!dir_)
         return {};
     QString text;
-    for (const char* name : {"/dovecot.log", "/dovecot.start.log", "/postfix/maillog", "/postfix.start.log"}) {
+    for (const char* name :
+         {"/dovecot.log", "/dovecot.start.log", "/mailutils.log", "/postfix/maillog", "/postfix.start.log"}) {
         const QByteArray log = readFile(dir_->path() + QLatin1String(name));
         if (!log.isEmpty())
             text += QStringLiteral("==> %1\n%2\n").arg(QLatin1String(name), QString::fromLocal8Bit(log));
@@ -166,13 +174,16 @@ QString TestMailServers::address(int n) const {
     return user(n) + QLatin1Char('@') + domain_;
 }
 
-QString TestMailServers::maildir(int n) const {
+QString TestMailServers::maildir(int n, Pop3Server s) const {
+    if (s == Pop3Server::Mailutils)
+        return muMaildirRoot_ + QLatin1Char('/') + user(n) + QStringLiteral("/INBOX");
     return maildirRoot_ + QLatin1Char('/') + user(n);
 }
 
-bool TestMailServers::deliver(int n, const QByteArray& message, QString* path) {
-    if (!running_ || n < 1 || n > kUsers)
+bool TestMailServers::deliver(int n, const QByteArray& bytes, QString* path, Pop3Server s) {
+    if (!running_ || n < 1 || n > kUsers || (s == Pop3Server::Mailutils && muMaildirRoot_.isEmpty()))
         return false;
+    const QByteArray message = s == Pop3Server::Mailutils ? QByteArray(bytes).replace("\r\n", "\n") : bytes;
     // Maildir's unique name: seconds, microseconds, process and a per-process counter.
     static std::atomic<int> counter{0};
     const qint64 usecs = QDateTime::currentMSecsSinceEpoch() * 1000;
@@ -181,7 +192,7 @@ bool TestMailServers::deliver(int n, const QByteArray& message, QString* path) {
                              .arg(usecs % 1000000)
                              .arg(QCoreApplication::applicationPid())
                              .arg(++counter);
-    const QString box = maildir(n);
+    const QString box = maildir(n, s);
     const QString tmpPath = box + QStringLiteral("/tmp/") + name;
     const QString newPath = box + QStringLiteral("/new/") + name;
     {
@@ -207,12 +218,12 @@ bool TestMailServers::deliver(int n, const QByteArray& message, QString* path) {
     return true;
 }
 
-QStringList TestMailServers::maildirFiles(int n) const {
+QStringList TestMailServers::maildirFiles(int n, Pop3Server s) const {
     if (n < 1 || n > kUsers || maildirRoot_.isEmpty())
         return {};
     QFileInfoList infos;
     for (const char* sub : {"/new", "/cur"})
-        infos += QDir(maildir(n) + QLatin1String(sub)).entryInfoList(QDir::Files | QDir::NoDotAndDotDot);
+        infos += QDir(maildir(n, s) + QLatin1String(sub)).entryInfoList(QDir::Files | QDir::NoDotAndDotDot);
     std::sort(infos.begin(), infos.end(), [](const QFileInfo& a, const QFileInfo& b) {
         const QDateTime ta = a.lastModified();
         const QDateTime tb = b.lastModified();

@@ -16,6 +16,9 @@ class QTemporaryDir;
 
 namespace korimo::test {
 
+// The POP3 servers an instance can run: Dovecot always, GNU mailutils pop3d on request.
+enum class Pop3Server { Dovecot, Mailutils };
+
 class TestMailServers {
 public:
     static constexpr int kUsers = 5;
@@ -27,7 +30,7 @@ public:
 
     // Starts the servers (SMTP only when withSmtp and running as root). False on failure, with
     // the script's output and the servers' logs in errorText().
-    bool start(bool withSmtp = true);
+    bool start(bool withSmtp = true, bool withMailutils = false);
     // Stops the servers and waits for them; safe to call twice.
     void stop();
     bool isRunning() const { return running_; }
@@ -45,6 +48,11 @@ public:
     int submissionPort() const { return submissionPort_; }
     int smtpsPort() const { return smtpsPort_; }
     bool hasSmtp() const { return hasSmtp_; }
+    // Ports of either POP3 server (0 when it does not run): plain with STLS, implicit TLS.
+    int pop3Port(Pop3Server s) const { return s == Pop3Server::Dovecot ? pop3Port_ : muPop3Port_; }
+    int pop3sPort(Pop3Server s) const { return s == Pop3Server::Dovecot ? pop3sPort_ : muPop3sPort_; }
+    // The login name of user n there: pop3d's users are virtual ones, user@domain.
+    QString pop3Account(int n, Pop3Server s) const { return s == Pop3Server::Dovecot ? user(n) : address(n); }
     // The CA that signed the servers' certificate (for 127.0.0.1 and localhost), PEM.
     QString caFile() const { return caFile_; }
     QString domain() const { return domain_; }
@@ -55,13 +63,14 @@ public:
     static QString user(int n);
     static QString password(int n);
     QString address(int n) const;
-    QString maildir(int n) const;
+    QString maildir(int n, Pop3Server s = Pop3Server::Dovecot) const;
 
     // Drops a message into the user's Maildir as a delivery agent would (tmp/, then rename into
-    // new/). The bytes are stored unchanged. The new file's path goes to *path when given.
-    bool deliver(int user, const QByteArray& message, QString* path = nullptr);
+    // new/). The bytes are stored unchanged, except that pop3d's files get LF line ends (it serves
+    // CR LF-stored files badly). The new file's path goes to *path when given.
+    bool deliver(int user, const QByteArray& message, QString* path = nullptr, Pop3Server s = Pop3Server::Dovecot);
     // Full paths of the messages in new/ and cur/, oldest first.
-    QStringList maildirFiles(int user) const;
+    QStringList maildirFiles(int user, Pop3Server s = Pop3Server::Dovecot) const;
     // The bytes of maildirFiles(user)[index], empty when there is no such message.
     QByteArray maildirMessage(int user, int index) const;
     // Removes every message of the user's Maildir (between tests sharing one instance).
@@ -84,6 +93,9 @@ private:
     int smtpPort_ = 0;
     int submissionPort_ = 0;
     int smtpsPort_ = 0;
+    int muPop3Port_ = 0;
+    int muPop3sPort_ = 0;
+    QString muMaildirRoot_;
     QString caFile_;
     QString domain_;
     QString maildirRoot_;

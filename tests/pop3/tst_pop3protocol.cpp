@@ -161,16 +161,44 @@ private slots:
         b.append(" b\nbare\r");
         QCOMPARE(b.takeLine(&line), LineBuffer::Line);
         QCOMPARE(line, QByteArray("-ERR b"));
+        QVERIFY(!b.lastLineEndedInCrLf()); // a bare LF: the reply's end mark must not be taken from it
         QCOMPARE(b.takeLine(&line), LineBuffer::NeedMore);
         b.append("\n");
         QCOMPARE(b.takeLine(&line), LineBuffer::Line);
         QCOMPARE(line, QByteArray("bare"));
+        QVERIFY(b.lastLineEndedInCrLf());
         b.append("0123456789A"); // 11 bytes without an end: refused before the end arrives
         QCOMPARE(b.takeLine(&line), LineBuffer::TooLong);
         LineBuffer exact(4);
         exact.append("abcd\r\nabcde\r\n");
         QCOMPARE(exact.takeLine(&line), LineBuffer::Line);
         QCOMPARE(exact.takeLine(&line), LineBuffer::TooLong);
+    }
+
+    void summaryHeaderFilter_data() {
+        QTest::addColumn<QByteArray>("header"); // lines joined by LF
+        QTest::addColumn<QByteArray>("kept");
+        QTest::newRow("other fields dropped, order kept")
+            << QByteArray("Received: x\nDATE: d\nX-Subject: no\nsubject: s\nFrom: f\nTo: t")
+            << QByteArray("DATE: d\r\nsubject: s\r\nFrom: f\r\n");
+        QTest::newRow("continuation lines follow their field")
+            << QByteArray("Subject: a\n b\nX-Long: c\n\td\nFrom: e\n\tf")
+            << QByteArray("Subject: a\r\n b\r\nFrom: e\r\n\tf\r\n");
+        QTest::newRow("first of each field only")
+            << QByteArray("Subject: one\nSubject: two\n more") << QByteArray("Subject: one\r\n");
+        QTest::newRow("nothing after the header's end")
+            << QByteArray("From: f\n\nSubject: body") << QByteArray("From: f\r\n");
+        QTest::newRow("a field is cut, not kept whole")
+            << "Subject: " + QByteArray(20000, 'x') + "\n " + QByteArray(100, 'y')
+            << "Subject: " + QByteArray(SummaryHeaderFilter::maxFieldBytes - 11, 'x') + "\r\n";
+    }
+    void summaryHeaderFilter() {
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArray, kept);
+        SummaryHeaderFilter filter;
+        for (const QByteArray& line : header.split('\n'))
+            filter.feed(line);
+        QCOMPARE(filter.headers(), kept);
     }
 
     void byteStuffing() {

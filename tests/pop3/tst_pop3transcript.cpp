@@ -1,5 +1,6 @@
 // The POP3 client against a scripted server: the exact commands it sends, pipelined or one at a time,
 // what it refuses to send, and how every kind of server failure ends up as a text result.
+#include "pop3Protocol.h"
 #include "realMailTransport.h"
 #include "scriptedPop3Server.h"
 #include "summaryRecord.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace korimo;
 using S = korimo::test::ScriptedPop3Server;
@@ -83,13 +85,20 @@ private slots:
         QCOMPARE(r.items(), QStringList({record("Hello"), record("Second")}));
     }
 
+    void listPipelinesTheHeaderRequests_data() {
+        QTest::addColumn<S::Script>("count");
+        QTest::newRow("UIDL") << S::Script{S::expect("UIDL"), S::send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n")};
+        QTest::newRow("no UIDL: STAT") << S::Script{S::expect("UIDL"), S::line("-ERR no"), S::expect("STAT"),
+                                                    S::line("+OK 3 900")};
+    }
     void listPipelinesTheHeaderRequests() {
+        QFETCH(S::Script, count);
         // The server reads all three TOP commands before it answers the first: a client that waited
         // for each reply would stall here.
-        S server({pipelinedLogin() + S::Script{S::expect("UIDL"), S::send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
-                                               S::expect("TOP 1 0"), S::expect("TOP 2 0"), S::expect("TOP 3 0"),
-                                               S::send(topReply("One") + topReply("Two") + topReply("Three")),
-                                               S::expect("QUIT"), S::line("+OK bye")}});
+        S server({pipelinedLogin() + count +
+                  S::Script{S::expect("TOP 1 0"), S::expect("TOP 2 0"), S::expect("TOP 3 0"),
+                            S::send(topReply("One") + topReply("Two") + topReply("Three")), S::expect("QUIT"),
+                            S::line("+OK bye")}});
         RealMailTransport t(quickOptions());
         const MailResult r = t.RcvMail2(plainServer(server), "taro", "secret", "LIST", QString());
         QVERIFY(server.waitFinished());
@@ -103,6 +112,27 @@ private slots:
         QTest::newRow("APOP") << S::Script{
             S::line("+OK POP3 server ready <1896.697170952@dbc.mindspring.com>"), S::expect("CAPA"),
             S::line("-ERR what?"), S::expectAlone("APOP taro 3bb2a25fc1387c60fe0f855905965be0"), S::line("+OK")};
+        // A refused APOP proves nothing when the user chose plaintext: the next mechanism follows.
+        QTest::newRow("APOP refused, then SASL PLAIN")
+            << S::Script{S::line("+OK ready <1.2@example.jp>"),
+                         S::expect("CAPA"),
+                         S::send("+OK\r\nSASL PLAIN\r\nUSER\r\n.\r\n"),
+                         S::expectAlone("APOP taro " + korimo::pop3::apopDigest("<1.2@example.jp>", "tanstaaf")),
+                         S::line("-ERR [AUTH] APOP not available"),
+                         S::expectAlone("AUTH PLAIN " + QByteArray("\0taro\0tanstaaf", 14).toBase64()),
+                         S::line("+OK")};
+        QTest::newRow("APOP and PLAIN refused, then USER/PASS")
+            << S::Script{S::line("+OK ready <1.2@example.jp>"),
+                         S::expect("CAPA"),
+                         S::send("+OK\r\nSASL PLAIN\r\nUSER\r\n.\r\n"),
+                         S::expectAlone("APOP taro " + korimo::pop3::apopDigest("<1.2@example.jp>", "tanstaaf")),
+                         S::line("-ERR no secret"),
+                         S::expectAlone("AUTH PLAIN " + QByteArray("\0taro\0tanstaaf", 14).toBase64()),
+                         S::line("-ERR [AUTH] no"),
+                         S::expectAlone("USER taro"),
+                         S::line("+OK"),
+                         S::expectAlone("PASS tanstaaf"),
+                         S::line("+OK")};
         QTest::newRow("AUTH LOGIN") << S::Script{S::line("+OK ready"),
                                                  S::expect("CAPA"),
                                                  S::send("+OK\r\nSASL LOGIN\r\n.\r\n"),
@@ -202,6 +232,15 @@ private slots:
                                                                        S::expect("TOP 1 0"), S::send(topReply(huge)),
                                                                        S::expect("QUIT"), S::line("+OK")})
                                         << true;
+        // The header is read as a stream: only Subject, From and Date are kept, wherever they stand.
+        QByteArray padded = "+OK\r\n";
+        for (int i = 0; i < 300; ++i)
+            padded += "X-Pad: " + QByteArray(1000, 'y') + "\r\n";
+        padded += topReply(huge).mid(4);
+        QTest::newRow("300 KB header") << (classicLogin() + S::Script{S::expect("UIDL"), S::send("+OK\r\n1 a\r\n.\r\n"),
+                                                                      S::expect("TOP 1 0"), S::send(padded),
+                                                                      S::expect("QUIT"), S::line("+OK")})
+                                       << true;
     }
     void overlongLines() {
         QFETCH(S::Script, script);
@@ -251,6 +290,19 @@ private slots:
             << "DELE 1" << 3000 << "削除は確定していません";
         QTest::newRow("not POP3 at all") << S::Script{S::line("220 smtp.example.jp ESMTP")} << "LIST" << 3000
                                          << "読めません";
+        // Only CR LF "." CR LF ends a reply: a bare LF around the "." leaves the session out of step.
+        QTest::newRow("bare LF before the end mark")
+            << (listed + S::Script{S::expect("TOP 1 0"), S::send("+OK\r\nSubject: one\n.\r\n+OK\r\n.\r\n")}) << "LIST"
+            << 3000 << "読めません";
+        QTest::newRow("end mark with a bare LF")
+            << (listed +
+                S::Script{S::expect("TOP 1 0"), S::send("+OK\r\nSubject: one\r\n.\nSubject: injected\r\n\r\n.\r\n")})
+            << "LIST" << 3000 << "読めません";
+        // Each line comes well within the read timeout; the session's overall deadline ends it.
+        S::Script drip = classicLogin() + S::Script{S::expect("UIDL"), S::send("+OK\r\n")};
+        for (int i = 0; i < 40; ++i)
+            drip += {S::send(QByteArray::number(i + 1) + " u" + QByteArray::number(i) + "\r\n"), S::stall(100)};
+        QTest::newRow("slow drip") << drip << "LIST" << 3000 << "遅すぎる";
     }
     void brokenSessions() {
         QFETCH(S::Script, script);
@@ -259,7 +311,9 @@ private slots:
         QFETCH(QString, expected);
         QTemporaryDir dir;
         S server({script});
-        RealMailTransport t(quickOptions(readTimeoutMs));
+        TransportOptions options = quickOptions(readTimeoutMs);
+        options.sessionBaseMs = 1200;
+        RealMailTransport t(options);
         QElapsedTimer timer;
         timer.start();
         const MailResult r = command.startsWith(QStringLiteral("SAVE"))
@@ -299,6 +353,43 @@ private slots:
                                   S::line("+OK 2 320"), S::expect("TOP 1 0"), S::send(topReply("a")),
                                   S::expect("TOP 2 0"), S::send(topReply("b")), S::expect("QUIT"), S::line("+OK")})
             << "LIST" << 2 << "" << false;
+        // A count is never believed beyond the cap, and nothing is sized from it.
+        QTest::newRow("STAT: 999999999 messages")
+            << (login + S::Script{S::expect("UIDL"), S::line("-ERR no"), S::expect("STAT"), S::line("+OK 999999999 0"),
+                                  S::expect("QUIT"), S::line("+OK")})
+            << "LIST" << -1 << "多すぎます" << false;
+        QTest::newRow("STAT: one above the cap")
+            << (login + S::Script{S::expect("UIDL"), S::line("-ERR no"), S::expect("STAT"), S::line("+OK 100001 0"),
+                                  S::expect("QUIT"), S::line("+OK")})
+            << "LIST" << -1 << "多すぎます" << false;
+        QTest::newRow("AUTH PLAIN asks again and again")
+            << S::Script{S::line("+OK"),
+                         S::expect("CAPA"),
+                         S::send("+OK\r\nSASL PLAIN\r\n.\r\n"),
+                         S::expect("AUTH PLAIN " + QByteArray("\0taro\0secret", 12).toBase64()),
+                         S::line("+ "),
+                         S::expect(QByteArray("\0taro\0secret", 12).toBase64()),
+                         S::line("+ ")}
+            << "LIST" << -1 << "AUTH PLAIN" << false;
+        QTest::newRow("every mechanism refused")
+            << S::Script{S::line("+OK <9.9@example.jp>"),
+                         S::expect("CAPA"),
+                         S::send("+OK\r\nUSER\r\n.\r\n"),
+                         S::expect("APOP taro " + korimo::pop3::apopDigest("<9.9@example.jp>", "secret")),
+                         S::line("-ERR [AUTH] no APOP"),
+                         S::expect("USER taro"),
+                         S::line("+OK"),
+                         S::expect("PASS secret"),
+                         S::line("-ERR [AUTH] wrong password")}
+            << "LIST" << -1 << "wrong password" << true;
+        // Server text: UTF-8, else CP932; controls and bidi controls never reach a window.
+        QTest::newRow("CP932 error text")
+            << (beforePass + S::Script{S::line("-ERR [SYS/TEMP] \x83\x81\x81\x5b\x83\x8b\x83\x7b\x83\x62\x83\x4e"
+                                               "\x83\x58")})
+            << "LIST" << -1 << "メールボックス" << false;
+        QTest::newRow("controls in error text")
+            << (beforePass + S::Script{S::line("-ERR [SYS/TEMP] evil\xe2\x80\xaetxt.exe\x07\x1b[2Jend")}) << "LIST"
+            << -1 << "eviltxt.exe [2Jend" << false;
         QTest::newRow("UIDL and STAT") << (login + S::Script{S::expect("UIDL"), S::line("-ERR no"), S::expect("STAT"),
                                                              S::line("-ERR neither")})
                                        << "LIST" << -1 << "neither" << false;
@@ -326,6 +417,9 @@ private slots:
         QFETCH(int, records);
         QFETCH(QString, contains);
         QFETCH(bool, refusedLogin);
+        // Whatever failed, a connection that still works is ended with QUIT.
+        if (std::none_of(script.begin(), script.end(), [](const S::Step& step) { return step.data == "QUIT"; }))
+            script += {S::expect("QUIT"), S::line("+OK")};
         QTemporaryDir dir;
         S server({script});
         RealMailTransport t(quickOptions());
@@ -393,6 +487,43 @@ private slots:
         QCOMPARE(server.failures(), QStringList());
         QCOMPARE(server.received().count("DELE 2"), 1);
         QVERIFY(!server.received().contains("DELE 3"));
+    }
+
+    void repeatedUidlsNameNoOneMessage() {
+        // Some servers give different messages the same UIDL: neither the cache nor the check before
+        // a deletion may take such a UIDL for one message.
+        QTemporaryDir dir;
+        const QByteArray twice = "+OK\r\n1 a\r\n2 a\r\n3 b\r\n.\r\n";
+        const S::Script first = classicLogin() + S::Script{S::expect("UIDL"),    S::send(twice),
+                                                           S::expect("TOP 1 0"), S::send(topReply("one")),
+                                                           S::expect("TOP 2 0"), S::send(topReply("two")),
+                                                           S::expect("TOP 3 0"), S::send(topReply("three")),
+                                                           S::expect("QUIT"),    S::line("+OK")};
+        // Only b comes from the cache.
+        const S::Script cached =
+            classicLogin() + S::Script{S::expect("UIDL"),        S::send(twice),       S::expect("TOP 1 0"),
+                                       S::send(topReply("one")), S::expect("TOP 2 0"), S::send(topReply("two")),
+                                       S::expect("QUIT"),        S::line("+OK")};
+        S server({first, cached,
+                  // "UIDL 2" would say "a", true of message 1 as well: the whole listing is compared.
+                  classicLogin() + S::Script{S::expect("UIDL"), S::send(twice), S::expect("DELE 2"), S::line("+OK"),
+                                             S::expect("QUIT"), S::line("+OK")},
+                  cached,
+                  classicLogin() + S::Script{S::expect("UIDL"), S::send("+OK\r\n1 a\r\n2 b\r\n3 a\r\n.\r\n"),
+                                             S::expect("QUIT"), S::line("+OK")}});
+        RealMailTransport t(quickOptions());
+        const QString srv = plainServer(server);
+        const QStringList rows{record("one"), record("two"), record("three")};
+        QCOMPARE(t.RcvMail2(srv, "taro", "secret", "LIST", dir.path()).items(), rows);
+        QCOMPARE(t.RcvMail2(srv, "taro", "secret", "LIST", dir.path()).items(), rows);
+        QVERIFY(t.RcvMail2(srv, "taro", "secret", "DELE 2", QString()).text().contains(QStringLiteral("削除しました")));
+        QCOMPARE(t.RcvMail2(srv, "taro", "secret", "LIST", dir.path()).items(), rows);
+        const MailResult changed = t.RcvMail2(srv, "taro", "secret", "DELE 1", QString());
+        QVERIFY2(changed.text().contains(QStringLiteral("削除しませんでした")), qPrintable(changed.text()));
+        QVERIFY(server.waitFinished());
+        QCOMPARE(server.failures(), QStringList());
+        QVERIFY(!server.received().contains("DELE 1"));
+        QCOMPARE(UidlCache(dir.path(), srv, QStringLiteral("taro")).load().keys(), QList<QByteArray>{"b"});
     }
 
     void saveWritesTheUnstuffedMessage() {

@@ -1,13 +1,16 @@
 #!/bin/bash
 # Private mail servers on loopback for Korimo's tests and demos.
 #
-#   mailservers.sh start DIR [--no-smtp] [--owner-pid PID [--remove-with-owner]]
+#   mailservers.sh start DIR [--no-smtp] [--with-mailutils] [--owner-pid PID [--remove-with-owner]]
 #   mailservers.sh stop DIR
 #   mailservers.sh deliver DIR USER FILE
 #
 # start: builds a throw-away CA and a server certificate, a Dovecot POP3 server (plain port with
 # STLS, implicit-TLS port) and, when run as root and unless --no-smtp, a Postfix that delivers
 # into the same Maildirs (plain SMTP, submission with STARTTLS+AUTH required, smtps with AUTH).
+# --with-mailutils adds a second POP3 server, GNU mailutils pop3d (plain port with STLS, implicit-TLS
+# port), with its own Maildirs (MU_MAILDIR_ROOT/userN/INBOX) and virtual users userN@DOMAIN from a
+# passwd-style file; it rewrites CR LF-stored Maildir files badly, so deliver LF files to it.
 # Everything lives in DIR (which should be fresh and private) and listens on 127.0.0.1 only, on
 # ports picked at run time, so any number of instances can run side by side. Nothing is ever
 # relayed: only mail for the test domain is accepted, and every other route is an error.
@@ -15,7 +18,7 @@
 # --owner-pid: stop the instance by itself once that process is gone (a crashed test);
 # --remove-with-owner: then also delete DIR (a temporary folder that process made).
 #
-# stop: stops the instance's Dovecot and Postfix by PID and waits for them. Idempotent.
+# stop: stops the instance's Dovecot, pop3d and Postfix by PID and waits for them. Idempotent.
 # deliver: drops FILE into USER's Maildir (written into tmp/, renamed into new/).
 set -u
 umask 022
@@ -31,7 +34,7 @@ die() {
 }
 
 usage() {
-    die "usage: $0 start DIR [--no-smtp] [--owner-pid PID [--remove-with-owner]] | stop DIR | deliver DIR USER FILE"
+    die "usage: $0 start DIR [--no-smtp] [--with-mailutils] [--owner-pid PID [--remove-with-owner]] | stop DIR | deliver DIR USER FILE"
 }
 
 # Picks N distinct free TCP ports on 127.0.0.1, below the kernel's ephemeral range so outgoing
@@ -243,6 +246,36 @@ start_dovecot() {
     fi
 }
 
+write_mailutils_conf() {
+    local n hash
+    mkdir -p "$DIR/mailutils/passwd" || return 1
+    : >"$DIR/mailutils/passwd/$DOMAIN"
+    for ((n = 1; n <= NUSERS; n++)); do
+        hash=$(openssl passwd -6 "pass$n") || return 1
+        echo "user$n:$hash:$MAIL_UID:$MAIL_GID::$MU_MAILDIR_ROOT/user$n:/bin/false" >>"$DIR/mailutils/passwd/$DOMAIN"
+    done
+    cat >"$DIR/mailutils/pop3d.conf" <<EOF
+mode daemon;
+foreground yes;
+pidfile $DIR/mailutils/pop3d.pid;
+logging { syslog no; };
+auth { authorization virtdomain; authentication generic; };
+virtdomain { passwd-dir $DIR/mailutils/passwd; };
+mailbox { mailbox-type maildir; };
+mandatory-locking { enable no; };
+tls { ssl-certificate-file $DIR/tls/server.crt; ssl-key-file $DIR/tls/server.key; };
+server 127.0.0.1:$MU_POP3_PORT { tls-mode stls; };
+server 127.0.0.1:$MU_POP3S_PORT { tls-mode connection; };
+EOF
+}
+
+# pop3d stays in the foreground as the leader of its own process group, its sessions in that group.
+start_mailutils() {
+    write_mailutils_conf || return 1
+    setsid pop3d --config-file="$DIR/mailutils/pop3d.conf" </dev/null >"$DIR/mailutils.log" 2>&1 &
+    disown
+}
+
 write_postfix_conf() {
     local pf=$DIR/postfix map="" n
     for ((n = 1; n <= NUSERS; n++)); do
@@ -366,8 +399,14 @@ make_maildirs() {
     for ((n = 1; n <= NUSERS; n++)); do
         mkdir -p "$MAILDIR_ROOT/user$n/cur" "$MAILDIR_ROOT/user$n/new" "$MAILDIR_ROOT/user$n/tmp" || return 1
     done
+    if [ "$WITH_MAILUTILS" = 1 ]; then
+        for ((n = 1; n <= NUSERS; n++)); do
+            mkdir -p "$MU_MAILDIR_ROOT/user$n/INBOX/"{cur,new,tmp} || return 1
+        done
+    fi
     if [ "$IS_ROOT" = 1 ]; then
         chown -R "$MAIL_UID:$MAIL_GID" "$MAILDIR_ROOT" || return 1
+        [ "$WITH_MAILUTILS" = 0 ] || chown -R "$MAIL_UID:$MAIL_GID" "$MU_MAILDIR_ROOT" || return 1
     fi
 }
 
@@ -387,6 +426,10 @@ USERS=$NUSERS
 MAIL_UID=$MAIL_UID
 MAIL_GID=$MAIL_GID
 DOVECOT_PID=$(read_pid "$DIR/dovecot/run/master.pid")
+MAILUTILS=$WITH_MAILUTILS
+MU_POP3_PORT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_POP3_PORT")
+MU_POP3S_PORT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_POP3S_PORT")
+MU_MAILDIR_ROOT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_MAILDIR_ROOT")
 POSTFIX_PID=$([ "$WITH_SMTP" = 1 ] && read_pid "$DIR/postfix/queue/pid/master.pid")
 EOF
     mv "$DIR/env.tmp" "$DIR/env"
@@ -400,7 +443,8 @@ stop_instance() {
         kill -TERM "$pid" 2>/dev/null
     fi
     rm -f "$DIR/watchdog.pid"
-    stop_pids "$(read_pid "$DIR/postfix/queue/pid/master.pid")" "$(read_pid "$DIR/dovecot/run/master.pid")"
+    stop_pids "$(read_pid "$DIR/postfix/queue/pid/master.pid")" "$(read_pid "$DIR/dovecot/run/master.pid")" \
+        "$(read_pid "$DIR/mailutils/pop3d.pid")"
 }
 
 start_watchdog() {
@@ -420,10 +464,12 @@ start_watchdog() {
 
 cmd_start() {
     WITH_SMTP=1
+    WITH_MAILUTILS=0
     local owner="" remove=0
     while [ $# -gt 0 ]; do
         case $1 in
         --no-smtp) WITH_SMTP=0 ;;
+        --with-mailutils) WITH_MAILUTILS=1 ;;
         --owner-pid)
             owner=${2:-}
             [[ $owner =~ ^[0-9]+$ ]] || usage
@@ -445,6 +491,7 @@ cmd_start() {
     DIR=$(cd "$DIR" && pwd -P)
     INSTANCE=$(printf '%s' "$DIR" | md5sum | cut -c1-10)
     MAILDIR_ROOT=$DIR/mail
+    MU_MAILDIR_ROOT=$DIR/mumail
 
     if [ "$IS_ROOT" = 1 ]; then
         # Mail belongs to an unprivileged user: Dovecot and Postfix refuse to deliver as root.
@@ -466,16 +513,20 @@ cmd_start() {
 
     local attempt ports ok p
     for attempt in 1 2 3; do
-        ports=$(pick_ports 5) || die "cannot pick free ports"
-        read -r POP3_PORT POP3S_PORT SMTP_PORT SUBMISSION_PORT SMTPS_PORT <<<"$ports"
+        ports=$(pick_ports 7) || die "cannot pick free ports"
+        read -r POP3_PORT POP3S_PORT SMTP_PORT SUBMISSION_PORT SMTPS_PORT MU_POP3_PORT MU_POP3S_PORT <<<"$ports"
         ok=1
         start_dovecot || ok=0
+        if [ "$ok" = 1 ] && [ "$WITH_MAILUTILS" = 1 ]; then
+            start_mailutils || ok=0
+        fi
         if [ "$ok" = 1 ] && [ "$WITH_SMTP" = 1 ]; then
             start_postfix || ok=0
         fi
         if [ "$ok" = 1 ]; then
             local want="$POP3S_PORT" deadline=$((SECONDS + PORT_WAIT_SECONDS))
             [ "$WITH_SMTP" = 1 ] && want="$want $SMTP_PORT $SUBMISSION_PORT $SMTPS_PORT"
+            [ "$WITH_MAILUTILS" = 1 ] && want="$want $MU_POP3_PORT $MU_POP3S_PORT"
             until pop3_greets "$POP3_PORT"; do
                 if ((SECONDS >= deadline)); then
                     echo "POP3 port $POP3_PORT gave no greeting within ${PORT_WAIT_SECONDS}s" >&2
@@ -504,7 +555,7 @@ cmd_start() {
         stop_instance
         # Only a port taken meanwhile by someone else is worth another try with new ports.
         local taken=""
-        for p in $POP3_PORT $POP3S_PORT $SMTP_PORT $SUBMISSION_PORT $SMTPS_PORT; do
+        for p in $POP3_PORT $POP3S_PORT $SMTP_PORT $SUBMISSION_PORT $SMTPS_PORT $MU_POP3_PORT $MU_POP3S_PORT; do
             port_open "$p" && taken="$taken $p"
         done
         [ -n "$taken" ] || break
