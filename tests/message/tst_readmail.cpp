@@ -273,6 +273,10 @@ private slots:
         QTest::newRow("only a slash") << QByteArray("Content-Disposition: attachment; filename=\"/\"")
                                       << QStringLiteral("attachment");
         QTest::newRow("no name") << QByteArray("Content-Disposition: attachment") << QStringLiteral("attachment");
+        QTest::newRow("option-like name")
+            << QByteArray("Content-Disposition: attachment; filename=\"-rf\"") << QStringLiteral("rf");
+        QTest::newRow("only dashes") << QByteArray("Content-Disposition: attachment; filename=\"--\"")
+                                     << QStringLiteral("attachment");
         QTest::newRow("300 bytes of multi-byte characters")
             << (QByteArray("Content-Disposition: attachment; filename*=utf-8''") +
                 QByteArray("%E6%97%A5").repeated(100) + ".pdf")
@@ -339,6 +343,11 @@ private slots:
         QTest::newRow("bidi isolates") << QStringLiteral("\u2066a\u2069\u200Fb") << QStringLiteral("ab");
         QTest::newRow("backslash dir") << QStringLiteral("C:\\Users\\x\\y.doc") << QStringLiteral("y.doc");
         QTest::newRow("nothing left") << QStringLiteral("\u202E\u0001 .") << QString();
+        QTest::newRow("leading dash") << QStringLiteral("-rf") << QStringLiteral("rf");
+        QTest::newRow("dashes, dots and blanks") << QStringLiteral("- .--help.txt") << QStringLiteral("help.txt");
+        QTest::newRow("inner dash kept") << QStringLiteral("a-b.txt") << QStringLiteral("a-b.txt");
+        QTest::newRow("invisible format characters")
+            << QStringLiteral("pay\u200Bpal\u2060\u00AD\uFEFF.\u200Dexe") << QStringLiteral("paypal.exe");
         QTest::newRow("emoji kept whole at the cut")
             << QString(100, QChar(0x3042)) + QStringLiteral("😀😀") << QString(85, QChar(0x3042));
     }
