@@ -150,9 +150,10 @@ QString IniFile::ReadIniString(QStringView section, QStringView key, const QStri
     if (!raw)
         return fromCp932(truncateCp932(toCp932(def), kIniValueMaxBytes));
     QByteArray value = *raw;
-    // The value ends at a NUL byte, as the text a fixed buffer hands back would.
+    // The value ends at a NUL byte, as the text a fixed buffer hands back would; without the blanks
+    // before it, which a value written back could not keep.
     if (const qsizetype nul = value.indexOf('\0'); nul >= 0)
-        value.truncate(nul);
+        value = trimmed(QByteArrayView(value).first(nul));
     return fromCp932(truncateCp932(value, kIniValueMaxBytes));
 }
 
