@@ -2,6 +2,7 @@
 
 #include "cp932.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <cerrno>
 #include <iconv.h>
@@ -195,6 +196,15 @@ QByteArray normalisedLabel(QByteArrayView label) {
     return l;
 }
 
+// Whether a (normalised) label names a charset we let iconv decode: the converters mail really needs,
+// rather than every one the C library has (some of which have aborted on hostile input).
+bool isAllowedForIconv(const QByteArray& l) {
+    static const QRegularExpression allowed(QStringLiteral(
+        "^(utf-?(16|32)(le|be)?|iso[-_]?8859-([1-9]|1[0-6])|(windows-|cp)125[0-8]|koi8-[a-z]{1,2}|gb(2312|k|18030)|"
+        "big5(-hkscs)?|euc-kr)$"));
+    return allowed.match(QString::fromLatin1(l)).hasMatch();
+}
+
 struct EncodedWord {
     qsizetype begin = -1, end = -1; // [begin, end) in the raw text
     QByteArray charset;
@@ -292,6 +302,8 @@ QString decodeCharset(QByteArrayView bytes, QByteArrayView label) {
         return isAscii(bytes) ? QString::fromLatin1(bytes.data(), bytes.size()) : decodeUnlabelled(bytes);
     if (l == "iso-8859-1" || l == "latin1" || l == "l1")
         return QString::fromLatin1(bytes.data(), bytes.size());
+    if (!isAllowedForIconv(l))
+        return QString::fromUtf8(bytes);
     iconv_t probe = iconv_open("UTF-8", l.constData());
     if (probe == reinterpret_cast<iconv_t>(-1))
         return decodeUnlabelled(bytes);

@@ -14,6 +14,8 @@
 namespace korimo {
 
 // bytes in the charset named by label (any letter case; "" means unlabelled, see decodeUnlabelled).
+// Besides the Japanese labels, UTF-8 and US-ASCII, only UTF-16/32, ISO-8859-*, Windows-125x, KOI8-*,
+// GB2312/GBK/GB18030, Big5 and EUC-KR are decoded as labelled; any other label reads as UTF-8.
 QString decodeCharset(QByteArrayView bytes, QByteArrayView label);
 
 // Text without a label: UTF-8 when it is valid UTF-8, ISO-2022-JP when it has its escapes, otherwise

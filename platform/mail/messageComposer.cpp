@@ -74,8 +74,11 @@ bool linesFit(const QByteArray& bytes, qsizetype maxLine) {
 }
 
 GMimePart* textPart(const QString& body) {
-    // The text is canonical with CR LF; held with LF here and turned into CR LF once at the end.
-    const QString text = toCrLf(body);
+    // The text is canonical with CR LF; held with LF here and turned into CR LF once at the end. Its
+    // last line ends like the others, whichever encoding carries it, so it reads back the same.
+    QString text = toCrLf(body);
+    if (!text.isEmpty() && !text.endsWith(QLatin1String("\r\n")))
+        text += QLatin1String("\r\n");
     GMimePart* part = g_mime_part_new_with_type("text", "plain");
     QByteArray content;
     GMimeContentEncoding encoding;

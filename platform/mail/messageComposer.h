@@ -14,7 +14,7 @@ struct OutgoingMessage {
     QString from;   // the sender's address
     QStringList to; // recipients' addresses, empty entries already removed
     QString subject;
-    QString body;       // any line ends; normalised to CR LF exactly once
+    QString body;       // any line ends; normalised to CR LF exactly once, the last line ending too
     QString attachment; // path of one file, or ""
     QDateTime date = QDateTime::currentDateTime();
 };

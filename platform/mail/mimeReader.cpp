@@ -7,6 +7,7 @@
 
 #include "charsets.h"
 #include "gmimeSupport.h"
+#include "summaryRecord.h"
 
 #include <QHash>
 #include <QMap>
@@ -469,7 +470,7 @@ MimeMessage readMime(const QByteArray& input) {
     }
     GMimeObject* top = GMIME_OBJECT(message.get());
     result.subject = headerText(top, "Subject");
-    result.from = headerText(top, "From");
+    result.from = sanitizeForLine(senderText(rawHeader(top, "From"))).trimmed();
     result.date = headerText(top, "Date");
 
     Walker walker(result);

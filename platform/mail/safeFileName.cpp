@@ -17,9 +17,11 @@ bool isBidiControl(char32_t c) {
     return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x061C;
 }
 
+// Controls, bidi controls, line separators, and the invisible format characters (zero-width space and
+// joiners, word joiner, soft hyphen, BOM, tags...) that make two names look alike.
 bool isUnwanted(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || isBidiControl(c) || c == 0xFEFF || c == 0x2028 || c == 0x2029 ||
-           (c >= 0xD800 && c <= 0xDFFF);
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || isBidiControl(c) || c == 0x2028 || c == 0x2029 ||
+           (c >= 0xD800 && c <= 0xDFFF) || QChar::category(c) == QChar::Other_Format;
 }
 
 // The longest prefix of text whose UTF-8 form fits in maxBytes, never splitting a character.
@@ -101,9 +103,11 @@ QString safeFileName(const QString& suggested) {
             clean.append(QString::fromUcs4(&c, 1));
     }
     clean = clean.trimmed();
-    // No hidden files, no "." or "..": leading dots go; trailing dots and blanks too.
+    // No hidden files, no "." or "..", nothing a command would take for an option: leading dots,
+    // dashes and blanks go; trailing dots and blanks too.
     qsizetype start = 0;
-    while (start < clean.size() && clean.at(start) == QLatin1Char('.'))
+    while (start < clean.size() &&
+           (clean.at(start) == QLatin1Char('.') || clean.at(start) == QLatin1Char('-') || clean.at(start).isSpace()))
         ++start;
     clean = clean.mid(start);
     while (!clean.isEmpty() && (clean.endsWith(QLatin1Char('.')) || clean.back().isSpace()))

@@ -15,7 +15,9 @@ bool isBidiControl(char16_t c) {
 }
 
 // One line of display text. sanitizeForLine() does the work; the loop below only makes sure that no
-// control or bidi character can end up in a record whatever that function lets through.
+// control or bidi character can end up in a record whatever that function lets through. Cleaning a
+// cleaned value changes nothing, which is what lets a record cut back into exactly its values: so
+// the blanks a cut leaves at the end go too.
 QString cleanValue(const QString& value) {
     QString text = sanitizeForLine(value);
     QString out;
@@ -31,7 +33,7 @@ QString cleanValue(const QString& value) {
         qsizetype cut = maxSummaryFieldLength;
         if (out.at(cut).isLowSurrogate())
             --cut;
-        out.truncate(cut);
+        out = out.first(cut).trimmed();
     }
     return out;
 }
@@ -44,13 +46,16 @@ void neutralise(QString* value, const QString& keyword) {
 
 } // namespace
 
+SummaryFields summaryFields(const QString& subject, const QString& from, const QString& date) {
+    SummaryFields fields{cleanValue(subject), cleanValue(from), cleanValue(date)};
+    neutralise(&fields.from, QStringLiteral(" From:"));
+    neutralise(&fields.date, QStringLiteral("Date:"));
+    return fields;
+}
+
 QString buildSummaryRecord(const QString& subject, const QString& from, const QString& date) {
-    QString s = cleanValue(subject);
-    QString f = cleanValue(from);
-    QString d = cleanValue(date);
-    neutralise(&f, QStringLiteral(" From:"));
-    neutralise(&d, QStringLiteral("Date:"));
-    return kSubject + s + kFrom + f + kDate + d;
+    const SummaryFields f = summaryFields(subject, from, date);
+    return kSubject + f.subject + kFrom + f.from + kDate + f.date;
 }
 
 SummaryFields splitSummaryRecord(const QString& record) {
@@ -113,10 +118,32 @@ QByteArray headerValue(QByteArrayView headers, QByteArrayView name) {
     return inField ? value.trimmed() : QByteArray();
 }
 
+QString senderText(QByteArrayView raw) {
+    QString out;
+    qsizetype pos = 0;
+    while (pos < raw.size()) {
+        const qsizetype quote = raw.indexOf('"', pos);
+        out += decodeHeaderText(raw.sliced(pos, (quote < 0 ? raw.size() : quote) - pos));
+        if (quote < 0)
+            break;
+        // A quoted string: its backslash escapes undone, then decoded like any other text (encoded
+        // words inside quotes are common). An unclosed quote runs to the end.
+        QByteArray quoted;
+        qsizetype i = quote + 1;
+        for (; i < raw.size() && raw[i] != '"'; ++i) {
+            if (raw[i] == '\\' && i + 1 < raw.size())
+                ++i;
+            quoted.append(raw[i]);
+        }
+        out += decodeHeaderText(quoted);
+        pos = i + 1;
+    }
+    return out;
+}
+
 QString summaryFromHeaders(QByteArrayView headers) {
     return buildSummaryRecord(decodeHeaderText(headerValue(headers, "Subject")),
-                              decodeHeaderText(headerValue(headers, "From")),
-                              decodeHeaderText(headerValue(headers, "Date")));
+                              senderText(headerValue(headers, "From")), decodeHeaderText(headerValue(headers, "Date")));
 }
 
 } // namespace korimo

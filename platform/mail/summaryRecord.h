@@ -31,7 +31,11 @@ struct SummaryFields {
 
 inline constexpr qsizetype maxSummaryFieldLength = 1000;
 
-// The record for these values (sanitised and bounded as described above).
+// The values as a record holds them: sanitised and bounded as described above, and the two colons
+// replaced. Cleaning them again changes nothing.
+SummaryFields summaryFields(const QString& subject, const QString& from, const QString& date);
+
+// The record for these values: "Subject:", then summaryFields(), with the separators between them.
 QString buildSummaryRecord(const QString& subject, const QString& from, const QString& date);
 
 // Cuts a record from the right (see above). A text that is not a record gives empty fields for the parts
@@ -42,8 +46,13 @@ SummaryFields splitSummaryRecord(const QString& record);
 // Whether text is a record exactly as buildSummaryRecord() makes them (used to vet a cache).
 bool isWellFormedSummaryRecord(const QString& record);
 
-// The record for a message whose header block (as TOP n 0 returns it) is headers: Subject and From
-// decoded for display (RFC 2047, raw 8-bit text), Date as it stands.
+// A From (or other address) header value as a reader sees it: quoted strings without their quotes
+// and backslash escapes, encoded words and raw 8-bit text decoded, the rest as it stands:
+// "Yamada, Taro \"Boss\"" <taro@example.jp>  ->  Yamada, Taro "Boss" <taro@example.jp>
+QString senderText(QByteArrayView raw);
+
+// The record for a message whose header block (as TOP n 0 returns it) is headers: Subject decoded for
+// display (RFC 2047, raw 8-bit text), From as senderText(), Date as it stands.
 QString summaryFromHeaders(QByteArrayView headers);
 
 // The unfolded raw value of the first header field called name (case-insensitive), or a null array.

@@ -123,6 +123,9 @@ private slots:
         QTest::newRow("japanese") << "会議 From: 大阪"
                                   << "山田 <y@x>"
                                   << "2026年12月6日";
+        QTest::newRow("blank where a long subject is cut") << QString(999, u'a') + " b"
+                                                           << "a@b"
+                                                           << "Mon";
     }
     void transportRecords() {
 #ifndef KORIMO_HAVE_SUMMARY_RECORD
@@ -137,7 +140,34 @@ private slots:
         QCOMPARE(cells.subject, built.subject);
         QCOMPARE(cells.sender, built.from);
         QCOMPARE(cells.date, built.date);
+        QVERIFY(isWellFormedSummaryRecord(record));
+        QCOMPARE(cells.subject, subject.left(maxSummaryFieldLength).trimmed());
+#endif
+    }
+
+    // What the list and the exclusion rules see of a message's headers: the sender as a reader sees it.
+    void headerRecords_data() {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("sender");
+        QTest::newRow("quoted sender") << QByteArray("Subject: Hi\r\nFrom: \"Yamada, Taro \\\"Boss\\\" (Sales)\" "
+                                                     "<taro.yamada@example.jp>\r\n")
+                                       << "Hi"
+                                       << "Yamada, Taro \"Boss\" (Sales) <taro.yamada@example.jp>";
+        QTest::newRow("encoded word in quotes")
+            << QByteArray("From: \"=?UTF-8?B?5bGx55Sw?= From: x\" <y@example.jp>\r\n") << ""
+            << "山田 From： x <y@example.jp>";
+    }
+    void headerRecords() {
+#ifndef KORIMO_HAVE_SUMMARY_RECORD
+        QSKIP("the POP3 transport's record builder is not part of this build");
+#else
+        QFETCH(QByteArray, headers);
+        QFETCH(QString, subject);
+        QFETCH(QString, sender);
+        const SummaryCells cells = cutSummary(summaryFromHeaders(headers));
         QCOMPARE(cells.subject, subject);
+        QCOMPARE(cells.sender, sender);
 #endif
     }
 };

@@ -32,6 +32,18 @@ private slots:
             << QByteArray("\x95\x5C") << QByteArray("us-ascii") << QStringLiteral("表");
         QTest::newRow("unknown label") << QByteArray("\xE6\x97\xA5") << QByteArray("x-no-such-charset")
                                        << QStringLiteral("日");
+        QTest::newRow("iso-2022-jp-3 uses our decoder")
+            << QByteArray("\x1B$(Q-!\x1B(B") << QByteArray("ISO-2022-JP-3") << QStringLiteral("①");
+        QTest::newRow("label off the list reads as utf-8")
+            << QByteArray("\x95\x5C") << QByteArray("ISO-2022-CN-EXT") << QStringLiteral("\uFFFD\\");
+        QTest::newRow("utf-7 is off the list")
+            << QByteArray("+ZeVnLA-") << QByteArray("utf-7") << QStringLiteral("+ZeVnLA-");
+        QTest::newRow("windows-1252") << QByteArray("\x80") << QByteArray("windows-1252") << QStringLiteral("€");
+        QTest::newRow("iso-8859-15") << QByteArray("\xA4") << QByteArray("ISO-8859-15") << QStringLiteral("€");
+        QTest::newRow("koi8-r") << QByteArray("\xC1") << QByteArray("KOI8-R") << QStringLiteral("а");
+        QTest::newRow("big5") << QByteArray("\xA4\xA4") << QByteArray("Big5") << QStringLiteral("中");
+        QTest::newRow("euc-kr") << QByteArray("\xC7\xD1") << QByteArray("EUC-KR") << QStringLiteral("한");
+        QTest::newRow("utf-16le") << QByteArray("\xE5\x65") << QByteArray("UTF-16LE") << QStringLiteral("日");
         QTest::newRow("bad byte in iso-2022-jp") << QByteArray("a\xFF"
                                                                "b")
                                                  << QByteArray("iso-2022-jp") << QStringLiteral("a\uFFFDb");

@@ -82,16 +82,21 @@ private slots:
     void roundTripThroughOurReader_data() {
         QTest::addColumn<QString>("body");
         QTest::addColumn<QByteArray>("charset");
-        QTest::newRow("japanese with NEC characters")
-            << QStringLiteral("こんにちは①②\r\n.\r\n..\r\nC:\\dir ~\r\n") << QByteArray("ISO-2022-JP");
-        QTest::newRow("long line") << QString(3000, QChar(0x3042)) + QStringLiteral("\r\nend")
-                                   << QByteArray("ISO-2022-JP");
-        QTest::newRow("emoji") << QStringLiteral("絵文字😀と𠮷\r\n") << QByteArray("UTF-8");
-        QTest::newRow("half-width katakana") << QStringLiteral("ｺﾘﾓ\r\n") << QByteArray("UTF-8");
+        QTest::addColumn<QString>("readBack"); // the last line always ends, whatever the encoding
+        const QString nec = QStringLiteral("こんにちは①②\r\n.\r\n..\r\nC:\\dir ~\r\n");
+        QTest::newRow("japanese with NEC characters") << nec << QByteArray("ISO-2022-JP") << nec;
+        const QString longLine = QString(3000, QChar(0x3042)) + QStringLiteral("\r\nend");
+        QTest::newRow("long line, no final line end")
+            << longLine << QByteArray("ISO-2022-JP") << longLine + QStringLiteral("\r\n");
+        QTest::newRow("emoji, no final line end")
+            << QStringLiteral("絵文字😀と𠮷") << QByteArray("UTF-8") << QStringLiteral("絵文字😀と𠮷\r\n");
+        QTest::newRow("half-width katakana")
+            << QStringLiteral("ｺﾘﾓ\r\n") << QByteArray("UTF-8") << QStringLiteral("ｺﾘﾓ\r\n");
     }
     void roundTripThroughOurReader() {
         QFETCH(QString, body);
         QFETCH(QByteArray, charset);
+        QFETCH(QString, readBack);
         const ComposedMessage c = composeMessage(simple(body));
         QVERIFY2(c.error.isEmpty(), qPrintable(c.error));
         QVERIFY(!c.bytes.contains("\r\r"));
@@ -110,7 +115,7 @@ private slots:
         const MimeMessage back = readMime(c.bytes);
         QCOMPARE(back.subject, QStringLiteral("件名①"));
         QCOMPARE(back.from, QStringLiteral("taro@example.com"));
-        QCOMPARE(back.body, body);
+        QCOMPARE(back.body, readBack);
         QVERIFY(back.attachments.isEmpty());
     }
 
@@ -119,6 +124,7 @@ private slots:
         QTest::newRow("LF") << QStringLiteral("a\nb\n");
         QTest::newRow("CR LF") << QStringLiteral("a\r\nb\r\n");
         QTest::newRow("lone CR") << QStringLiteral("a\rb\r");
+        QTest::newRow("no final line end") << QStringLiteral("a\nb");
     }
     void lineEndsAreNormalisedOnce() {
         QFETCH(QString, body);
@@ -144,7 +150,7 @@ private slots:
         QVERIFY(c.bytes.contains("filename*=")); // RFC 2231
         QVERIFY(c.bytes.contains("Content-Transfer-Encoding: base64"));
         const MimeMessage back = readMime(c.bytes);
-        QCOMPARE(back.body, QStringLiteral("本文"));
+        QCOMPARE(back.body, QStringLiteral("本文\r\n"));
         QCOMPARE(back.attachments.size(), 1);
         QCOMPARE(back.attachments[0].suggestedName, QStringLiteral("報告 ① (final).pdf"));
         QCOMPARE(back.attachments[0].mimeType, QStringLiteral("application/pdf"));

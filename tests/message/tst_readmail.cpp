@@ -144,13 +144,33 @@ private slots:
         QCOMPARE(readMime(message).body, body);
     }
 
+    void headersAreDecoded_data() {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("from");
+        QTest::newRow("plain") << QByteArray("Subject: test\r\nFrom: a@example.com\r\n") << QStringLiteral("test")
+                               << QStringLiteral("a@example.com");
+        QTest::newRow("iso-2022-jp subject")
+            << QByteArray("Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n") << QStringLiteral("テスト") << QString();
+        QTest::newRow("quoted sender with escapes")
+            << QByteArray("From: \"Yamada, Taro \\\"Boss\\\" (Sales)\" <taro.yamada@example.jp>\r\n") << QString()
+            << QStringLiteral("Yamada, Taro \"Boss\" (Sales) <taro.yamada@example.jp>");
+        QTest::newRow("encoded word inside quotes, folded")
+            << QByteArray("From: \"=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=\"\r\n <yamada@example.jp>\r\n") << QString()
+            << QStringLiteral("山田 <yamada@example.jp>");
+        QTest::newRow("encoded name and comment") << QByteArray("From: =?UTF-8?B?5bGx55Sw?= <y@example.jp> (Sales)\r\n")
+                                                  << QString() << QStringLiteral("山田 <y@example.jp> (Sales)");
+        QTest::newRow("unclosed quote") << QByteArray("From: \"Taro \\\\ <t@example.jp>\r\n") << QString()
+                                        << QStringLiteral("Taro \\ <t@example.jp>");
+    }
     void headersAreDecoded() {
-        const MimeMessage m = readMime(textMessage("Date: Sun, 6 Dec 2026 10:00:00 +0900\r\n", "x"));
-        QCOMPARE(m.subject, QStringLiteral("test"));
-        QCOMPARE(m.from, QStringLiteral("a@example.com"));
+        QFETCH(QByteArray, headers);
+        QFETCH(QString, subject);
+        QFETCH(QString, from);
+        const MimeMessage m = readMime(headers + "Date: Sun, 6 Dec 2026 10:00:00 +0900\r\n\r\nx");
+        QCOMPARE(m.subject, subject);
+        QCOMPARE(m.from, from);
         QCOMPARE(m.date, QStringLiteral("Sun, 6 Dec 2026 10:00:00 +0900"));
-        const MimeMessage j = readMime("Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n\r\nx");
-        QCOMPARE(j.subject, QStringLiteral("テスト"));
     }
 
     // The window takes an element containing "Body" as the body and one containing "File" as an
@@ -253,6 +273,10 @@ private slots:
         QTest::newRow("only a slash") << QByteArray("Content-Disposition: attachment; filename=\"/\"")
                                       << QStringLiteral("attachment");
         QTest::newRow("no name") << QByteArray("Content-Disposition: attachment") << QStringLiteral("attachment");
+        QTest::newRow("option-like name")
+            << QByteArray("Content-Disposition: attachment; filename=\"-rf\"") << QStringLiteral("rf");
+        QTest::newRow("only dashes") << QByteArray("Content-Disposition: attachment; filename=\"--\"")
+                                     << QStringLiteral("attachment");
         QTest::newRow("300 bytes of multi-byte characters")
             << (QByteArray("Content-Disposition: attachment; filename*=utf-8''") +
                 QByteArray("%E6%97%A5").repeated(100) + ".pdf")
@@ -319,6 +343,11 @@ private slots:
         QTest::newRow("bidi isolates") << QStringLiteral("\u2066a\u2069\u200Fb") << QStringLiteral("ab");
         QTest::newRow("backslash dir") << QStringLiteral("C:\\Users\\x\\y.doc") << QStringLiteral("y.doc");
         QTest::newRow("nothing left") << QStringLiteral("\u202E\u0001 .") << QString();
+        QTest::newRow("leading dash") << QStringLiteral("-rf") << QStringLiteral("rf");
+        QTest::newRow("dashes, dots and blanks") << QStringLiteral("- .--help.txt") << QStringLiteral("help.txt");
+        QTest::newRow("inner dash kept") << QStringLiteral("a-b.txt") << QStringLiteral("a-b.txt");
+        QTest::newRow("invisible format characters")
+            << QStringLiteral("pay\u200Bpal\u2060\u00AD\uFEFF.\u200Dexe") << QStringLiteral("paypal.exe");
         QTest::newRow("emoji kept whole at the cut")
             << QString(100, QChar(0x3042)) + QStringLiteral("😀😀") << QString(85, QChar(0x3042));
     }

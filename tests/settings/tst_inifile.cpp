@@ -204,6 +204,8 @@ private slots:
                                                    << QStringLiteral("ab\uFFFD") << QStringLiteral("me");
         QTest::newRow("nul inside a value") << QByteArray("[Past]\r\nsmtp-0=po\0p\r\nacou-0=me\r\n", 30)
                                             << QStringLiteral("po") << QStringLiteral("me");
+        QTest::newRow("blank before a nul") << QByteArray("[Past]\r\nsmtp-0=po \0p\r\nacou-0=me\r\n", 31)
+                                            << QStringLiteral("po ") << QStringLiteral("me");
         QByteArray huge = "[Past]\r\nnoadd-0=" + QByteArray(1 << 20, 'y') + "\r\nsmtp-0=pop\r\nacou-0=me\r\n";
         QTest::newRow("1 MB line") << huge << QStringLiteral("pop") << QStringLiteral("me");
     }
