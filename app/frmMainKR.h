@@ -5,6 +5,7 @@
 
 #include "mainWindowLink.h"
 #include "modIniFile.h"
+#include "programFolders.h"
 
 #include <QIcon>
 #include <QPointer>
@@ -36,7 +37,8 @@ struct WindowMakers {
 class frmMainKR : public QWidget, public MainWindowLink {
     Q_OBJECT
 public:
-    frmMainKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs, QWidget* parent = nullptr);
+    frmMainKR(const ProgramFolders& programFolder, MailTransport& transport, Dialogs& dialogs,
+              QWidget* parent = nullptr);
     ~frmMainKR() override;
 
     // Replaceable parts (tests hand in recorders; call before Form_Load).
@@ -82,7 +84,7 @@ public:
     void setStatusLine(const QString& text) override;
     void focusStartButtonIfShown() override;
 
-    const QString& programFolder() const { return programFolder_; }
+    const ProgramFolders& programFolder() const { return programFolder_; }
     const IniFile& ini() const { return ini_; }
     // The icon file the window shows now ("" for the built-in picture).
     const QString& windowIconPath() const { return iconPath_; }
@@ -133,7 +135,7 @@ private:
     void openWindow(QPointer<QWidget>& slot, const std::function<QWidget*()>& make);
     void runDeferred();
 
-    QString programFolder_;
+    ProgramFolders programFolder_;
     IniFile ini_;
     MailTransport& transport_;
     Dialogs& dialogs_;

@@ -5,6 +5,7 @@
 #include "testFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -48,6 +49,35 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, expected);
         QCOMPARE(IniFilePath(folder), expected);
+    }
+
+    // Where each file lives: beside a writable executable folder, else in the user's own folders.
+    void programFolders_data() {
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QStringList>("expected"); // settings file, DATA, AttachedFiles, Sound, icon
+        QTest::newRow("writable: beside the executable")
+            << true
+            << QStringList{"/opt/k/iniKR.ini", "/opt/k/DATA", "/opt/k/AttachedFiles", "/opt/k/Sound",
+                           "/opt/k/DATA/iconKorimo.ico"};
+        QTest::newRow("read-only: per user")
+            << false
+            << QStringList{"/h/.config/korimo/iniKR.ini", "/h/.local/share/korimo/DATA",
+                           "/h/.local/share/korimo/AttachedFiles", "/h/.local/share/korimo/Sound",
+                           "/usr/share/korimo/DATA/iconKorimo.ico"};
+    }
+    void programFolders() {
+        QFETCH(bool, writable);
+        QFETCH(QStringList, expected);
+        const ProgramFolders f =
+            chooseProgramFolders("/opt/k", writable, "/h/.config", "/h/.local/share", "/opt/k/../../usr/share/korimo");
+        QCOMPARE((QStringList{IniFilePath(f.settings), dataFolder(f), attachedFilesDefault(f), soundFolder(f),
+                              defaultIconPath(f)}),
+                 expected);
+        const QString home = dir_.filePath("home");
+        const ProgramFolders made(home + "/config/korimo", home + "/data/korimo", QString());
+        QVERIFY(createProgramFolders(made));
+        QCOMPARE(QFile::permissions(made.settings) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(QFileInfo(made.data).isDir());
     }
 
     void everyKeyHasItsDefaultWithoutFile() {
