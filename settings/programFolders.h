@@ -22,11 +22,12 @@ struct ProgramFolders {
         : settings(std::move(settingsFolder)), data(std::move(dataFolder)), shipped(std::move(shippedFolder)) {}
 };
 
-// The folders for an executable in EXECUTABLE_FOLDER: beside it when that folder is writable and not
-// the system's program folder, else per user. CONFIG_HOME and DATA_HOME are the user's XDG folders;
-// SHIPPED is where the package put its data.
+// The folders for an executable in EXECUTABLE_FOLDER: beside it when that folder is writable and is
+// not an installed system program (one with the package's data in ../share/korimo), else per user in
+// CONFIG_HOME/korimo and DATA_HOME/korimo (the user's XDG folders), the shipped icons read from
+// ../share/korimo (or from beside a read-only executable).
 ProgramFolders chooseProgramFolders(const QString& executableFolder, bool folderWritable, const QString& configHome,
-                                    const QString& dataHome, const QString& shipped);
+                                    const QString& dataHome);
 
 // The same for the running executable with the user's real XDG folders.
 ProgramFolders programFoldersOfThisExecutable();
