@@ -1,7 +1,7 @@
 #!/bin/bash
 # The Debian package as a user meets it:
-#   package_test.sh SOURCE-DIR PACKAGE-BUILD-DIR SHOTS-FOLDER
-# Builds korimo and korimo-mail in the system layout and packs them with CPack; lintian must report
+#   package_test.sh SOURCE-DIR BUILD-DIR SHOTS-FOLDER
+# Packs the built korimo and korimo-mail with CPack (the build's component "deb"); lintian must report
 # no error, the menu entry and the AppStream metadata must validate, Depends must come from the shared
 # libraries. Installs the package with dpkg, starts /usr/bin/korimo as an ordinary user (made here,
 # with a home in a temporary folder) under Xvfb with trayer: the window appears, the user's XDG folders
@@ -9,7 +9,7 @@
 # with status 0, nothing under /usr changed. korimo-mail --help and man korimo-mail work. Removes the
 # package. Needs root, and fails without it: CI runs as root.
 set -u
-SRC=$1 WORK=$2 SHOTS=$3
+SRC=$1 BUILD=$2 SHOTS=$3
 TEST_USER=korimo-pkgtest
 
 fail() {
@@ -57,17 +57,12 @@ dpkg_locked() {
 }
 mkdir -p "$SHOTS"
 
-# --- build and pack --------------------------------------------------------------------------------
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$SRC} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+# --- pack -----------------------------------------------------------------------------------------
 started=$SECONDS
-cmake -S "$SRC" -B "$WORK" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORIMO_WERROR=ON -DKORIMO_SYSTEM_LAYOUT=ON \
-    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$TMP/configure.log" 2>&1 ||
-    { cat "$TMP/configure.log"; fail "configure"; }
-cmake --build "$WORK" --target korimo korimo-mail >"$TMP/build.log" 2>&1 || { tail -40 "$TMP/build.log"; fail "build"; }
-rm -rf "$WORK/package"
-(cd "$WORK" && cpack -G DEB) >"$TMP/cpack.log" 2>&1 || { cat "$TMP/cpack.log"; fail "cpack"; }
-deb=$(ls "$WORK"/package/korimo_*.deb 2>/dev/null | head -n1)
-[ -f "$deb" ] || fail "no package in $WORK/package"
+rm -rf "$BUILD/package"
+(cd "$BUILD" && cpack -G DEB) >"$TMP/cpack.log" 2>&1 || { cat "$TMP/cpack.log"; fail "cpack"; }
+deb=$(ls "$BUILD"/package/korimo_*.deb 2>/dev/null | head -n1)
+[ -f "$deb" ] || fail "no package in $BUILD/package"
 echo "built $(basename "$deb") in $((SECONDS - started)) s"
 
 # --- the package's own checks ------------------------------------------------------------------------
