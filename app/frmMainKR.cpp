@@ -57,9 +57,9 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, const QString& 
 
 } // namespace
 
-frmMainKR::frmMainKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), programFolder_(programFolder), ini_(programFolder), transport_(transport), dialogs_(dialogs),
-      sound_(std::make_unique<NotificationSound>()), shell_(std::make_unique<XdgShellRoutines>()),
+frmMainKR::frmMainKR(const ProgramFolders& programFolder, MailTransport& transport, Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), programFolder_(programFolder), ini_(programFolder.settings), transport_(transport),
+      dialogs_(dialogs), sound_(std::make_unique<NotificationSound>()), shell_(std::make_unique<XdgShellRoutines>()),
       quitAtOnce_([] { QCoreApplication::exit(0); }) {
     buildControls();
     setTrayIcon(std::make_unique<TrayIcon>());

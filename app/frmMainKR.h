@@ -6,6 +6,7 @@
 #include "mainWindowLink.h"
 #include "modIniFile.h"
 #include "windowPlacement.h"
+#include "programFolders.h"
 
 #include <QDeadlineTimer>
 #include <QIcon>
@@ -38,7 +39,8 @@ struct WindowMakers {
 class frmMainKR : public QWidget, public MainWindowLink {
     Q_OBJECT
 public:
-    frmMainKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs, QWidget* parent = nullptr);
+    frmMainKR(const ProgramFolders& programFolder, MailTransport& transport, Dialogs& dialogs,
+              QWidget* parent = nullptr);
     ~frmMainKR() override;
 
     // Replaceable parts (tests hand in recorders; call before Form_Load).
@@ -94,7 +96,7 @@ public:
     void setStatusLine(const QString& text) override;
     void focusStartButtonIfShown() override;
 
-    const QString& programFolder() const { return programFolder_; }
+    const ProgramFolders& programFolder() const { return programFolder_; }
     const IniFile& ini() const { return ini_; }
     // The icon file the window shows now ("" for the built-in picture).
     const QString& windowIconPath() const { return iconPath_; }
@@ -147,7 +149,7 @@ private:
     void continueEnding();
     void endWhenNoWindowLeft();
 
-    QString programFolder_;
+    ProgramFolders programFolder_;
     IniFile ini_;
     MailTransport& transport_;
     Dialogs& dialogs_;

@@ -1,6 +1,7 @@
 #include "dialogs.h"
 #include "frmMainKR.h"
 #include "iniKeys.h"
+#include "programFolders.h"
 #include "realMailTransport.h"
 #include "sessionEnd.h"
 #include "singleInstance.h"
@@ -28,12 +29,14 @@ QList<korimo::Mailbox> configuredMailboxes(const QString& programFolder) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("korimo"));
-    const QString programFolder = QCoreApplication::applicationDirPath();
+    // Beside the executable, or the user's own folders for a read-only (system) install.
+    const korimo::ProgramFolders folders = korimo::programFoldersOfThisExecutable();
+    korimo::createProgramFolders(folders);
 
-    korimo::SingleInstance instance(programFolder);
+    korimo::SingleInstance instance(folders.data);
     if (!instance.acquired())
         return 0;
-    korimo::sweepStaleTemporaries(programFolder); // under the lock: no other Korimo writes here
+    korimo::sweepStaleTemporaries(folders.settings); // under the lock: no other Korimo writes here
 
     // The interface is Japanese whatever the desktop's language: Qt's own buttons (はい/いいえ, OK,
     // file dialogs) follow it when Qt's Japanese translation is installed.
@@ -42,10 +45,10 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtJapanese);
 
     korimo::TransportOptions options;
-    options.accounts = configuredMailboxes(programFolder);
+    options.accounts = configuredMailboxes(folders.settings);
     korimo::RealMailTransport transport(options);
     korimo::QtDialogs dialogs;
-    korimo::frmMainKR window(programFolder, transport, dialogs);
+    korimo::frmMainKR window(folders, transport, dialogs);
     korimo::endOrdinarilyOnSessionEnd(app, window);
     window.Form_Load(); // shows the window, or enters tray mode when a mailbox is configured
     return QApplication::exec();

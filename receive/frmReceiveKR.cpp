@@ -39,10 +39,10 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, const QString& 
 
 } // namespace
 
-frmReceiveKR::frmReceiveKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs,
+frmReceiveKR::frmReceiveKR(const ProgramFolders& programFolder, MailTransport& transport, Dialogs& dialogs,
                            MainWindowLink& mainWindow, QWidget* parent)
-    : QWidget(parent), programFolder_(programFolder), ini_(programFolder), transport_(transport), dialogs_(dialogs),
-      mainWindow_(mainWindow) {
+    : QWidget(parent), programFolder_(programFolder), ini_(programFolder.settings), transport_(transport),
+      dialogs_(dialogs), mainWindow_(mainWindow) {
     setAttribute(Qt::WA_DeleteOnClose);
     buildControls();
 }

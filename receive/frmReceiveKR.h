@@ -4,6 +4,7 @@
 
 #include "mailTransport.h"
 #include "modIniFile.h"
+#include "programFolders.h"
 #include "receiveLogic.h"
 #include "windowPlacement.h"
 
@@ -25,8 +26,8 @@ class MainWindowLink;
 class frmReceiveKR : public QWidget {
     Q_OBJECT
 public:
-    frmReceiveKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs, MainWindowLink& mainWindow,
-                 QWidget* parent = nullptr);
+    frmReceiveKR(const ProgramFolders& programFolder, MailTransport& transport, Dialogs& dialogs,
+                 MainWindowLink& mainWindow, QWidget* parent = nullptr);
     ~frmReceiveKR() override;
 
     // The load sequence: position and size, the stored options, the mailboxes, the columns, the list.
@@ -91,7 +92,7 @@ private:
     QString dataFolderPath() const;
     QString attachedFilesFolder() const;
 
-    QString programFolder_;
+    ProgramFolders programFolder_;
     IniFile ini_;
     MailTransport& transport_;
     Dialogs& dialogs_;

@@ -55,10 +55,10 @@ QLineEdit* makeText(QWidget* parent, const QString& tip) {
 
 } // namespace
 
-frmTransKR::frmTransKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs,
+frmTransKR::frmTransKR(const ProgramFolders& programFolder, MailTransport& transport, Dialogs& dialogs,
                        MainWindowLink& mainWindow, QWidget* parent)
-    : QWidget(parent), programFolder_(programFolder), ini_(programFolder), transport_(transport), dialogs_(dialogs),
-      mainWindow_(mainWindow) {
+    : QWidget(parent), programFolder_(programFolder), ini_(programFolder.settings), transport_(transport),
+      dialogs_(dialogs), mainWindow_(mainWindow) {
     setAttribute(Qt::WA_DeleteOnClose);
     buildControls();
 }
@@ -205,8 +205,8 @@ void frmTransKR::Check2_Click() {
 }
 
 void frmTransKR::Command3_Click() {
-    const QString chosen = dialogs_.openFile(this, QStringLiteral("添付ファイルを指定してください。"), programFolder_,
-                                             QStringLiteral("ファイル(*.*)|*.*|"));
+    const QString chosen = dialogs_.openFile(this, QStringLiteral("添付ファイルを指定してください。"),
+                                             programFolder_.data, QStringLiteral("ファイル(*.*)|*.*|"));
     // Like the old common dialog, a cancel gives back the name chosen before in this window.
     if (!chosen.isEmpty())
         commonDialog1FileName_ = chosen;

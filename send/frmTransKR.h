@@ -4,6 +4,7 @@
 #pragma once
 
 #include "modIniFile.h"
+#include "programFolders.h"
 #include "windowPlacement.h"
 
 #include <QStringList>
@@ -26,8 +27,8 @@ class MainWindowLink;
 class frmTransKR : public QWidget {
     Q_OBJECT
 public:
-    frmTransKR(const QString& programFolder, MailTransport& transport, Dialogs& dialogs, MainWindowLink& mainWindow,
-               QWidget* parent = nullptr);
+    frmTransKR(const ProgramFolders& programFolder, MailTransport& transport, Dialogs& dialogs,
+               MainWindowLink& mainWindow, QWidget* parent = nullptr);
     ~frmTransKR() override;
 
     // Reads the settings into the controls; the main window calls it right after construction.
@@ -78,7 +79,7 @@ private:
     void LoadSettings();
     void SaveSettings();
 
-    QString programFolder_;
+    ProgramFolders programFolder_;
     IniFile ini_;
     MailTransport& transport_;
     Dialogs& dialogs_;

@@ -146,8 +146,9 @@ QStringList emptyList(int n) {
 
 } // namespace
 
-frmSetKR::frmSetKR(const QString& programFolder, Dialogs& dialogs, MainWindowLink& mainWindow, QWidget* parent)
-    : QWidget(parent), programFolder_(programFolder), ini_(programFolder), dialogs_(dialogs), mainWindow_(mainWindow) {
+frmSetKR::frmSetKR(const ProgramFolders& programFolder, Dialogs& dialogs, MainWindowLink& mainWindow, QWidget* parent)
+    : QWidget(parent), programFolder_(programFolder), ini_(programFolder.settings), dialogs_(dialogs),
+      mainWindow_(mainWindow) {
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
     Servers = Accounts = Passwords = emptyList(kMailboxSlots);
@@ -542,7 +543,7 @@ void frmSetKR::Command3_Click() {
 void frmSetKR::Command6_Click() {
     const QString returned = dialogs_.openFile(
         this, QStringLiteral("お知らせアイコンを指定してください。「キャンセル」は初期設定になります。"),
-        dataFolder(programFolder_) + u'/', QStringLiteral("アイコンファイル(*.ico)|*.ico|"));
+        iconFolder(programFolder_) + u'/', QStringLiteral("アイコンファイル(*.ico)|*.ico|"));
     QString name = CommonDialog2.answer(returned);
     if (name.isEmpty()) {
         name = noticeIconDefault(programFolder_);

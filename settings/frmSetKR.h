@@ -3,6 +3,7 @@
 #pragma once
 
 #include "modIniFile.h"
+#include "programFolders.h"
 #include "setLogic.h"
 #include "windowPlacement.h"
 
@@ -26,7 +27,8 @@ class MainWindowLink;
 class frmSetKR : public QWidget {
     Q_OBJECT
 public:
-    frmSetKR(const QString& programFolder, Dialogs& dialogs, MainWindowLink& mainWindow, QWidget* parent = nullptr);
+    frmSetKR(const ProgramFolders& programFolder, Dialogs& dialogs, MainWindowLink& mainWindow,
+             QWidget* parent = nullptr);
     ~frmSetKR() override;
 
     // Fills the window from the settings file; the main window calls it right after construction.
@@ -102,7 +104,7 @@ private:
     void storeMailbox();
     void applySoundVisibility();
 
-    QString programFolder_;
+    ProgramFolders programFolder_;
     IniFile ini_;
     Dialogs& dialogs_;
     MainWindowLink& mainWindow_;

@@ -2,20 +2,23 @@
 
 namespace korimo {
 
-QString dataFolder(const QString& programFolder) {
-    return programFolder + QStringLiteral("/DATA");
+QString dataFolder(const ProgramFolders& folders) {
+    return folders.data + QStringLiteral("/DATA");
 }
-QString attachedFilesDefault(const QString& programFolder) {
-    return programFolder + QStringLiteral("/AttachedFiles");
+QString attachedFilesDefault(const ProgramFolders& folders) {
+    return folders.data + QStringLiteral("/AttachedFiles");
 }
-QString soundFolder(const QString& programFolder) {
-    return programFolder + QStringLiteral("/Sound");
+QString soundFolder(const ProgramFolders& folders) {
+    return folders.data + QStringLiteral("/Sound");
 }
-QString defaultIconPath(const QString& programFolder) {
-    return programFolder + QStringLiteral("/DATA/iconKorimo.ico");
+QString iconFolder(const ProgramFolders& folders) {
+    return folders.shipped + QStringLiteral("/DATA");
 }
-QString noticeIconDefault(const QString& programFolder) {
-    return programFolder + QStringLiteral("/DATA/Icon.ico");
+QString defaultIconPath(const ProgramFolders& folders) {
+    return iconFolder(folders) + QStringLiteral("/iconKorimo.ico");
+}
+QString noticeIconDefault(const ProgramFolders& folders) {
+    return iconFolder(folders) + QStringLiteral("/Icon.ico");
 }
 
 qint32 readInt(const IniFile& ini, const IniKey& k, int index) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "modIniFile.h"
+#include "programFolders.h"
 
 #include <QString>
 
@@ -92,11 +93,12 @@ inline constexpr IniKey All[] = {
 } // namespace keys
 
 // Program-folder paths that serve as defaults.
-QString dataFolder(const QString& programFolder);           // <folder>/DATA
-QString attachedFilesDefault(const QString& programFolder); // <folder>/AttachedFiles
-QString soundFolder(const QString& programFolder);          // <folder>/Sound
-QString defaultIconPath(const QString& programFolder);      // <folder>/DATA/iconKorimo.ico
-QString noticeIconDefault(const QString& programFolder);    // <folder>/DATA/Icon.ico
+QString dataFolder(const ProgramFolders& folders);           // <data>/DATA
+QString attachedFilesDefault(const ProgramFolders& folders); // <data>/AttachedFiles
+QString soundFolder(const ProgramFolders& folders);          // <data>/Sound
+QString iconFolder(const ProgramFolders& folders);           // <shipped>/DATA
+QString defaultIconPath(const ProgramFolders& folders);      // <shipped>/DATA/iconKorimo.ico
+QString noticeIconDefault(const ProgramFolders& folders);    // <shipped>/DATA/Icon.ico
 
 // Typed reads through the table. For a key whose default depends on the program folder, pass it.
 qint32 readInt(const IniFile& ini, const IniKey& k, int index = -1);

@@ -52,6 +52,45 @@ private slots:
         QCOMPARE(IniFilePath(folder), expected);
     }
 
+    // Where each file lives: beside a writable executable folder, else in the user's own folders;
+    // an installed system program (the package's data in ../share/korimo) always per user.
+    void programFolders_data() {
+        QTest::addColumn<QString>("bin");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QStringList>("expected"); // settings file, DATA, AttachedFiles, Sound, icon
+        const QStringList perUser{"/h/.config/korimo/iniKR.ini", "/h/.local/share/korimo/DATA",
+                                  "/h/.local/share/korimo/AttachedFiles", "/h/.local/share/korimo/Sound"};
+        QTest::newRow("writable: beside the executable")
+            << "lib/korimo" << true
+            << QStringList{"@/lib/korimo/iniKR.ini", "@/lib/korimo/DATA", "@/lib/korimo/AttachedFiles",
+                           "@/lib/korimo/Sound", "@/lib/korimo/DATA/iconKorimo.ico"};
+        QTest::newRow("read-only copy: per user, its own icons")
+            << "lib/korimo" << false << perUser + QStringList{"@/lib/korimo/DATA/iconKorimo.ico"};
+        QTest::newRow("installed package: per user")
+            << "bin" << false << perUser + QStringList{"@/share/korimo/DATA/iconKorimo.ico"};
+        QTest::newRow("installed package run by root: per user")
+            << "bin" << true << perUser + QStringList{"@/share/korimo/DATA/iconKorimo.ico"};
+    }
+    void programFolders() {
+        QFETCH(QString, bin);
+        QFETCH(bool, writable);
+        QFETCH(QStringList, expected);
+        const QString prefix = dir_.filePath("prefix");
+        QVERIFY(QDir().mkpath(prefix + "/share/korimo/DATA") && QDir().mkpath(prefix + "/lib/korimo"));
+        writeRaw(prefix + "/share/korimo/DATA/iconKorimo.ico", "ico");
+        const ProgramFolders f = chooseProgramFolders(prefix + '/' + bin, writable, "/h/.config", "/h/.local/share");
+        QCOMPARE((QStringList{IniFilePath(f.settings), dataFolder(f), attachedFilesDefault(f), soundFolder(f),
+                              defaultIconPath(f)}),
+                 expected.replaceInStrings("@", prefix));
+    }
+    void programFoldersAreMadePrivate() {
+        const QString home = dir_.filePath("home");
+        const ProgramFolders made(home + "/config/korimo", home + "/data/korimo", QString());
+        QVERIFY(createProgramFolders(made));
+        QCOMPARE(QFile::permissions(made.settings) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(QFileInfo(made.data).isDir());
+    }
+
     void everyKeyHasItsDefaultWithoutFile() {
         const IniFile ini(dir_.path());
         QCOMPARE(readInt(ini, keys::MainLeft), 4000);
