@@ -5,8 +5,8 @@
 
 #include "mainWindowLink.h"
 #include "modIniFile.h"
-#include "windowPlacement.h"
 #include "programFolders.h"
+#include "windowPlacement.h"
 
 #include <QDeadlineTimer>
 #include <QIcon>
