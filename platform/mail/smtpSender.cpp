@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <curl/curl.h>
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 namespace korimo {
 namespace {
@@ -232,8 +234,6 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
     curl_easy_setopt(curl, CURLOPT_USE_SSL,
                      endpoint.tls == SmtpEndpoint::Tls::IfOffered ? static_cast<long>(CURLUSESSL_TRY)
                                                                   : static_cast<long>(CURLUSESSL_ALL));
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!bundle.isEmpty()) {
         curl_blob blob{const_cast<char*>(bundle.constData()), static_cast<size_t>(bundle.size()), CURL_BLOB_COPY};
         curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
@@ -254,43 +254,56 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
                      static_cast<long>(options.connectTimeoutMs) + 20L * options.readTimeoutMs);
 
-    // An address whose local part is not ASCII can only travel with SMTPUTF8 (which libcurl declares by
-    // itself when the server offers it). Whether it does is known only after EHLO: a first transfer
-    // on the same connection logs in and sends NOOP, and the message follows only when it is offered.
-    CURLcode code = CURLE_OK;
-    if (!needsUtf8.isEmpty()) {
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "NOOP");
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discardReply);
-        code = curl_easy_perform(curl);
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
-    }
-    QString result;
-    if (code != CURLE_OK) {
-        long response = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
-        result = describe(code, errorBuffer, response);
-    } else if (!needsUtf8.isEmpty() && !caps.smtpUtf8) {
-        result =
-            QStringLiteral(
-                "SMTPサーバーが日本語などを含むメールアドレス（SMTPUTF8）に対応していないため送信しませんでした: ") +
-            needsUtf8;
-    } else {
-        curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
-        curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
-        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
-        curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
-        code = curl_easy_perform(curl);
-        long response = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
-        // The whole body went out after the server's 354 and then no final reply came: the server may
-        // have queued the message before the connection broke.
-        if (code != CURLE_OK && response == 354 && upload.offset == bytes.size())
-            result = unknownOutcome(QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)));
-        else if (code != CURLE_OK)
+    // One session. With smtp:// the user accepted plaintext, so a STARTTLS certificate that cannot be
+    // verified is no reason to give up: the handshake failed before anything was sent, and a second
+    // session goes on encrypted without verifying (never worse than plaintext, never plaintext).
+    const auto session = [&](bool verify) {
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+        upload.offset = 0;
+        caps = Capabilities{};
+        errorBuffer[0] = 0;
+        // An address whose local part is not ASCII can only travel with SMTPUTF8 (which libcurl declares by
+        // itself when the server offers it). Whether it does is known only after EHLO: a first transfer
+        // on the same connection logs in and sends NOOP, and the message follows only when it is offered.
+        CURLcode code = CURLE_OK;
+        if (!needsUtf8.isEmpty()) {
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "NOOP");
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discardReply);
+            code = curl_easy_perform(curl);
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
+        }
+        QString result;
+        if (code != CURLE_OK) {
+            long response = 0;
+            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
             result = describe(code, errorBuffer, response);
-    }
+        } else if (!needsUtf8.isEmpty() && !caps.smtpUtf8) {
+            result = QStringLiteral("SMTPサーバーが日本語などを含むメールアドレス（SMTPUTF8）に対応していないため送信し"
+                                    "ませんでした: ") +
+                     needsUtf8;
+        } else {
+            curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+            curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+            curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
+            curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+            curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
+            code = curl_easy_perform(curl);
+            long response = 0;
+            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+            // The whole body went out after the server's 354 and then no final reply came: the server may
+            // have queued the message before the connection broke.
+            if (code != CURLE_OK && response == 354 && upload.offset == bytes.size())
+                result = unknownOutcome(QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)));
+            else if (code != CURLE_OK)
+                result = describe(code, errorBuffer, response);
+        }
+        return std::pair{code, result};
+    };
+    auto [code, result] = session(true);
+    if (code == CURLE_PEER_FAILED_VERIFICATION && endpoint.tls == SmtpEndpoint::Tls::IfOffered)
+        std::tie(code, result) = session(false);
     curl_slist_free_all(rcpt);
     curl_easy_cleanup(curl);
     return result;

@@ -3,7 +3,8 @@
 // The server text (key smtp of section Past) chooses the connection:
 //   host[:port]            submission, port 587 by default, STARTTLS required (never a plaintext fallback)
 //   smtps://host[:port]    implicit TLS, port 465 by default
-//   smtp://host[:port]     the user's choice of plaintext; STARTTLS is still used when the server offers it
+//   smtp://host[:port]     the user's choice of plaintext; STARTTLS is still used when the server offers it,
+//                          and its certificate, when it cannot be verified, does not stop the message
 // Credentials for AUTH, used only when the server offers AUTH:
 //   1. a user part in the server text, "user:password@host" (percent-encoding allowed: %40 for '@');
 //   2. otherwise the POP3 mailbox whose account equals the sender's address (letter case ignored).

@@ -114,6 +114,25 @@ private slots:
                                       << QStringLiteral("someone@example.net") << QStringLiteral("拒否");
         QTest::newRow("certificate not trusted") << QStringLiteral("localhost:%1").arg(servers_.submissionPort())
                                                  << servers_.address(1) << QStringLiteral("証明書");
+        QTest::newRow("certificate not trusted, implicit TLS")
+            << QStringLiteral("smtps://%1:%2@localhost:%3")
+                   .arg(TestMailServers::user(2), TestMailServers::password(2))
+                   .arg(servers_.smtpsPort())
+            << servers_.address(1) << QStringLiteral("証明書");
+    }
+
+    // smtp:// accepts plaintext: a STARTTLS certificate nobody can verify still carries the message,
+    // encrypted. The strict modes refuse the same certificate (refusals above).
+    void plaintextByChoiceGoesOnOverUnverifiedTls() {
+        TransportOptions o; // no extra CA: the test server's certificate cannot be verified
+        o.connectTimeoutMs = 5000;
+        o.readTimeoutMs = 10000;
+        const int before = servers_.maildirFiles(1).size();
+        const QString server = QStringLiteral("smtp://%1:%2").arg(servers_.host()).arg(servers_.smtpPort());
+        const QString result = RealMailTransport(o).SendMail(server, servers_.address(1), servers_.address(5),
+                                                             QStringLiteral("s"), QStringLiteral("b\r\n"), {});
+        QVERIFY2(result.isEmpty(), qPrintable(result));
+        QTRY_COMPARE_WITH_TIMEOUT(servers_.maildirFiles(1).size(), before + 1, 20000);
     }
     void refusals() {
         QFETCH(QString, server);
