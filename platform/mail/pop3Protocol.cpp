@@ -247,7 +247,9 @@ BodyLine unstuff(QByteArray* line) {
 void SummaryHeaderFilter::feed(QByteArrayView line) {
     if (ended_)
         return;
-    if (line.isEmpty()) {
+    // Lines are told apart exactly as headerValue() reads the whole block, so the kept fields give the
+    // summary the whole block would give.
+    if (line == "\r" || line.isEmpty()) {
         ended_ = true;
         return;
     }
@@ -255,11 +257,12 @@ void SummaryHeaderFilter::feed(QByteArrayView line) {
         if (current_ < 0)
             return;
     } else {
-        static const QByteArrayView names[3] = {"subject:", "from:", "date:"};
+        static const QByteArrayView names[3] = {"subject", "from", "date"};
         current_ = -1;
-        for (int i = 0; i < 3; ++i) {
-            if (order_[i] < 0 && line.size() >= names[i].size() &&
-                line.first(names[i].size()).compare(names[i], Qt::CaseInsensitive) == 0) {
+        const qsizetype colon = line.indexOf(':');
+        const QByteArrayView name = colon > 0 ? line.first(colon).trimmed() : QByteArrayView();
+        for (int i = 0; i < 3 && !name.isEmpty(); ++i) {
+            if (order_[i] < 0 && name.compare(names[i], Qt::CaseInsensitive) == 0) {
                 current_ = i;
                 order_[i] = seen_++;
                 break;

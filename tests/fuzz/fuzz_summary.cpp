@@ -1,7 +1,9 @@
 // libFuzzer target over the header-only summary path: the reply to "TOP n 0" as a server sends it, cut
-// into lines and unstuffed as the client does, kept up to the client's header limit, made into a
-// summary record, kept in the UIDL cache and read back, and cut by the list. Every record must hold
-// exactly the subject, sender and date its header block decodes to, whatever the block holds.
+// into lines and unstuffed as the client does, streamed through the filter that keeps only the fields a
+// summary needs, made into a summary record, kept in the UIDL cache and read back, and cut by the list.
+// Every record must hold exactly the subject, sender and date the kept fields decode to, whatever the
+// block holds; the filter keeps bounded bytes, and for fields within its limit it changes nothing the
+// summary would show.
 #include "charsets.h"
 #include "pop3Protocol.h"
 #include "summaryChecks.h"
@@ -19,18 +21,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     pop3::LineBuffer buffer(64 * 1024);
     buffer.append(bytes);
-    QByteArray headers, line;
+    QByteArray whole, line;
+    pop3::SummaryHeaderFilter filter;
     while (buffer.takeLine(&line) == pop3::LineBuffer::Line && pop3::unstuff(&line) == pop3::BodyLine::Data) {
-        if (headers.size() + line.size() + 2 > 256 * 1024)
-            break;
-        headers.append(line);
-        headers.append("\r\n");
+        filter.feed(line);
+        whole.append(line);
+        whole.append("\r\n");
     }
+    const QByteArray headers = filter.headers();
+    FUZZ_CHECK(headers.size() <= 3 * pop3::SummaryHeaderFilter::maxFieldBytes);
 
     const QString record = summaryFromHeaders(headers);
     fuzzcheck::checkRecord(record, summaryFields(decodeHeaderText(headerValue(headers, "Subject")),
                                                  senderText(headerValue(headers, "From")),
                                                  decodeHeaderText(headerValue(headers, "Date"))));
+
+    // Fields within the filter's limit: the record is the one the whole header block gives.
+    if (whole.size() < pop3::SummaryHeaderFilter::maxFieldBytes)
+        FUZZ_CHECK(summaryFromHeaders(whole) == record);
 
     // The cache gives back what it was given (one in sixteen inputs: it writes a file each time).
     if (size > 0 && (data[0] & 0x0f) == 0) {
