@@ -249,7 +249,7 @@ void SummaryHeaderFilter::feed(QByteArrayView line) {
         return;
     // Lines are told apart exactly as headerValue() reads the whole block, so the kept fields give the
     // summary the whole block would give.
-    if (line == "\r" || line.isEmpty()) {
+    if (line.isEmpty()) {
         ended_ = true;
         return;
     }
