@@ -7,7 +7,7 @@
 # with a home in a temporary folder) under Xvfb with trayer: the window appears, the user's XDG folders
 # are made, closing the window saves the settings to ~/.config/korimo/iniKR.ini, the program exits
 # with status 0, nothing under /usr changed. korimo-mail --help and man korimo-mail work. Removes the
-# package. Needs root, and fails without it: CI runs as root.
+# package. Needs root: an ordinary user's run reports it skipped (77), a CI run (CI set) without root fails.
 set -u
 SRC=$1 BUILD=$2 SHOTS=$3
 TEST_USER=korimo-pkgtest
@@ -18,7 +18,11 @@ fail() {
     [ -f "$TMP/korimo.log" ] && { echo "--- korimo output"; cat "$TMP/korimo.log"; }
     exit 1
 }
-[ "$(id -u)" -eq 0 ] || { echo "FAIL: this test installs a package with dpkg and must run as root (CI does)"; exit 1; }
+if [ "$(id -u)" -ne 0 ]; then
+    [ -n "${CI:-}" ] && { echo "FAIL: this test installs a package with dpkg and must run as root in CI"; exit 1; }
+    echo "skip: installing a package with dpkg needs root"
+    exit 77
+fi
 for tool in cmake cpack dpkg dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli man Xvfb trayer \
     xdotool import runuser useradd python3; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (bash .ci/install-deps)"; exit 1; }
