@@ -238,7 +238,13 @@ wait_for 10 window_shown 受信 || fail "the receive window did not open at the 
 wait_for 5 main_window_shown || fail "the main window is not shown beside the receive window"
 to_tray || fail "no tray icon beside the receive window"
 right_button_ends "receive window open"
+# Straight after start the first check runs, and input waits until a mail call ends (as after any
+# blocking call): the click is taken once the check's session has ended, so wait for that first.
+pop3_sessions_ended() { grep -c 'pop3(.*Disconnected' "$TMP/srv/dovecot.log" 2>/dev/null; }
+sessions_before=$(pop3_sessions_ended)
+first_check_done() { [ "$(pop3_sessions_ended)" -gt "$sessions_before" ]; }
 start_korimo
 wait_for 15 tray_icon_present || fail "no tray icon at the third start"
+wait_for 15 first_check_done || fail "the first check at the third start did not end"
 right_button_ends "straight after start"
 echo "PASS"
