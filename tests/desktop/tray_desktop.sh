@@ -36,16 +36,8 @@ fail() {
     echo "--- dovecot log"; cat "$TMP"/srv/dovecot/*.log 2>/dev/null | tail -20
     exit 1
 }
-# wait_for SECONDS COMMAND...: polls every 0.1 s until COMMAND succeeds.
-wait_for() {
-    local deadline=$(($(date +%s%N) + $1 * 1000000000))
-    shift
-    until "$@"; do
-        [ "$(date +%s%N)" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
-}
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# shellcheck source=../common/waitFor.sh
+. "$(dirname "$0")/../common/waitFor.sh"
 main_window_shown() { xdotool search --onlyvisible --name '^こりも$' >/dev/null 2>&1; }
 main_window_hidden() { ! main_window_shown; }
 # The tray icon: a viewable window of the program embedded in trayer's panel.

@@ -121,17 +121,19 @@ listener.listen(8)
 with open(work + "/relay.port.part", "w") as f:
     f.write(str(listener.getsockname()[1]))
 os.rename(work + "/relay.port.part", work + "/relay.port")
+def shut(*socks):
+    for s in socks:
+        try:
+            s.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
 def pump(src, dst):
     try:
         while data := src.recv(65536):
             dst.sendall(data)
     except OSError:
         pass
-    for s in (src, dst):
-        try:
-            s.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
+    shut(src, dst)
 def session(client):
     server = socket.create_connection(("127.0.0.1", target), timeout=10)
     server.settimeout(None)
@@ -153,11 +155,7 @@ def session(client):
                 server.sendall(line + b"\n")
     except OSError:
         pass
-    for s in (client, server):
-        try:
-            s.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
+    shut(client, server)
 while True:
     conn, _ = listener.accept()
     threading.Thread(target=session, args=(conn,), daemon=True).start()

@@ -41,15 +41,8 @@ cleanup() {
     rm -rf "$TMP"
 }
 trap cleanup EXIT
-# wait_for SECONDS COMMAND...: polls every 0.1 s until COMMAND succeeds.
-wait_for() {
-    local deadline=$(($(date +%s%N) + $1 * 1000000000))
-    shift
-    until "$@"; do
-        [ "$(date +%s%N)" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
-}
+# shellcheck source=../common/waitFor.sh
+. "$(dirname "$0")/../common/waitFor.sh"
 # dpkg, waiting up to two minutes for another package manager to let go of its lock.
 dpkg_locked() {
     local deadline=$((SECONDS + 120)) out
