@@ -250,12 +250,9 @@ void frmMainKR::endWhenNoWindowLeft() {
     // end from outside leaves the loop itself.
     if (!unloaded_ || ending_)
         return;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w != this && w->isVisible() && w->windowType() != Qt::Popup && w->windowType() != Qt::ToolTip) {
-            QTimer::singleShot(200, this, &frmMainKR::endWhenNoWindowLeft); // looked at again later
-            return;
-        }
-    }
+    for (const QPointer<QWidget>& w : {sendWindow_, receiveWindow_, settingsWindow_})
+        if (w)
+            return; // its end looks again (openWindow)
     quitAtOnce_();
 }
 
@@ -601,8 +598,11 @@ void frmMainKR::openWindow(QPointer<QWidget>& slot, const std::function<QWidget*
     showingByCode_ = true;
     showMinimized();
     showingByCode_ = false;
-    if (!slot && make)
+    if (!slot && make) {
         slot = make();
+        if (slot) // every window goes when closed; the last one to go may end the program
+            connect(slot, &QObject::destroyed, this, &frmMainKR::endWhenNoWindowLeft, Qt::QueuedConnection);
+    }
     if (!slot)
         return;
     slot->setWindowState(slot->windowState() & ~Qt::WindowMinimized);
