@@ -4,7 +4,7 @@
 # Packs the built korimo and korimo-mail with CPack (the build's component "deb"); lintian must report
 # no error, the menu entry and the AppStream metadata must validate, Depends must come from the shared
 # libraries. Installs the package with dpkg, starts /usr/bin/korimo as an ordinary user (made here,
-# with a home in a temporary folder) under Xvfb with trayer: the window appears, the user's XDG folders
+# with a home in a temporary folder) under Xvfb: the window appears, the user's XDG folders
 # are made, closing the window saves the settings to ~/.config/korimo/iniKR.ini, the program exits
 # with status 0, nothing under /usr changed. korimo-mail --help and man korimo-mail work. Removes the
 # package. Needs root: an ordinary user's run reports it skipped (77), a CI run (CI set) without root fails.
@@ -23,7 +23,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "skip: installing a package with dpkg needs root"
     exit 77
 fi
-for tool in cmake cpack dpkg dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli man Xvfb trayer \
+for tool in cmake cpack dpkg dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli man Xvfb \
     xdotool import runuser useradd python3; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (bash .ci/install-deps)"; exit 1; }
 done
@@ -103,9 +103,6 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" 2>/dev/nu
 PIDS+=($!)
 wait_for 10 test -s "$TMP/display" || fail "Xvfb did not start"
 export DISPLAY=:$(cat "$TMP/display")
-trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 32 >/dev/null 2>&1 &
-PIDS+=($!)
-wait_for 10 xdotool search --class trayer >/dev/null || fail "trayer did not start"
 
 touch "$TMP/stamp"
 sleep 1 # file times below must be newer than the stamp by the clock's resolution
