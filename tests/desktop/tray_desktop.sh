@@ -63,9 +63,9 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" 2>/dev/nu
 PIDS+=($!)
 wait_for 10 test -s "$TMP/display" || fail "Xvfb did not start"
 export DISPLAY=:$(cat "$TMP/display")
-trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 32 >/dev/null 2>&1 &
-PIDS+=($!)
-wait_for 10 xdotool search --class trayer || fail "trayer did not start"
+start_tray_host "$TMP/trayer.log" --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 32 ||
+    { cat "$TMP/trayer.log"; fail "trayer did not start"; }
+PIDS+=("$TRAY_HOST_PID")
 
 # The mail server, with the stored count matching the empty mailbox.
 "$SERVERS" start "$TMP/srv" --no-smtp --owner-pid $$ >"$TMP/servers.log" 2>&1 || {

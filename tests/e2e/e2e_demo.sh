@@ -85,6 +85,8 @@ shot() {
     step=$((step + 1))
     import -display "$DISPLAY" -window root "$(printf '%s/%02d-%s.png' "$out" "$step" "$1")" 2>/dev/null
 }
+# start_tray_host; this script's own wait_for below (with a description) replaces the shared one.
+. "$(dirname "$0")/../common/waitFor.sh"
 # wait_for SECONDS WHAT COMMAND...: polls COMMAND every 50 ms until it succeeds.
 wait_for() {
     local limit=$1 what=$2
@@ -174,10 +176,9 @@ display_number=$(tr -dc '0-9' <"$work/display")
 export DISPLAY=:$display_number
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 note "display $DISPLAY"
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 --transparent false \
-    >"$work/trayer.log" 2>&1 &
-track $!
-wait_for 10 "the tray host" xdotool search --class trayer
+start_tray_host "$work/trayer.log" --edge top --align right --widthtype pixel --width 120 --height 24 \
+    --transparent false || { cat "$work/trayer.log"; fail "the tray host did not start"; }
+track "$TRAY_HOST_PID"
 
 # Window helpers. The tray icon is the window named "korimo" inside trayer's panel.
 tray_icon() {
