@@ -42,7 +42,9 @@ QString sentence(MailErrorKind kind) {
     case MailErrorKind::LocalFile:
         return QStringLiteral("ファイルを読み書きできません");
     case MailErrorKind::TooLarge:
-        return QStringLiteral("大きすぎるため扱えません");
+        return QStringLiteral("大きすぎるか多すぎるため扱えません");
+    case MailErrorKind::Unsendable:
+        return QStringLiteral("このメールは送れません");
     case MailErrorKind::Protocol:
         break;
     }

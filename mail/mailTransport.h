@@ -45,6 +45,8 @@ enum class MailErrorKind {
     LocalFile,      // a local file or folder could not be read or written
     TooLarge,       // a limit was reached (messages in one mailbox, size of a reply or a message)
     Protocol,       // an answer that is not the protocol
+    Unsendable,     // the outgoing message cannot go as it is: an address, the subject or the attachment's name
+                    // (detail says which); nothing was sent
 };
 
 struct MailError {

@@ -4,4 +4,4 @@
 add_executable(fuzz_readmail ${CMAKE_CURRENT_LIST_DIR}/fuzz_readmail.cpp)
 target_compile_options(fuzz_readmail PRIVATE -fsanitize=fuzzer,address,undefined)
 target_link_options(fuzz_readmail PRIVATE -fsanitize=fuzzer,address,undefined)
-target_link_libraries(fuzz_readmail PRIVATE korimo_transport)
+target_link_libraries(fuzz_readmail PRIVATE korimo_mail)

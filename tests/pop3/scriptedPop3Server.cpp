@@ -10,16 +10,36 @@
 
 namespace korimo::test {
 
+namespace {
+
+bool readable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+
+} // namespace
+
+ScriptedPop3Server::Script ScriptedPop3Server::parse(const QString& text) {
+    Script s;
+    for (const QString& t : text.split(u'|', Qt::SkipEmptyParts)) {
+        const QByteArray rest = t.mid(1).toUtf8();
+        const Step::Kind kinds[] = {Step::Expect, Step::ExpectAlone, Step::SkipTo, Step::Send,
+                                    Step::Send,   Step::Stall,       Step::Close};
+        const Step::Kind kind = kinds[QStringLiteral(">=^<{~!").indexOf(t[0])];
+        s += {kind, t[0] == u'<' ? rest + "\r\n" : rest, kind == Step::Stall ? rest.toInt() : 0};
+    }
+    return s;
+}
+
 ScriptedPop3Server::ScriptedPop3Server(QList<Script> connections) : scripts_(std::move(connections)) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
     socklen_t len = sizeof addr;
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 8) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        failures_ << QStringLiteral("cannot listen");
+        fail(QStringLiteral("cannot listen"));
         done_ = true;
         return;
     }
@@ -31,8 +51,7 @@ ScriptedPop3Server::~ScriptedPop3Server() {
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
+    ::close(listenFd_);
 }
 
 bool ScriptedPop3Server::waitFinished(int timeoutMs) {
@@ -53,20 +72,22 @@ QStringList ScriptedPop3Server::failures() const {
     return failures_;
 }
 
+void ScriptedPop3Server::fail(const QString& text) {
+    QMutexLocker lock(&mutex_);
+    failures_ << text;
+}
+
 void ScriptedPop3Server::run() {
     for (qsizetype i = 0; i < scripts_.size() && !stop_; ++i) {
-        pollfd p{listenFd_, POLLIN, 0};
-        int waited = 0;
-        while (!stop_ && ::poll(&p, 1, 50) == 0 && (waited += 50) < 10000) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!stop_ && !readable(listenFd_, 50) && waited.elapsed() < 10000) {
         }
-        if (stop_ || !(p.revents & POLLIN)) {
-            QMutexLocker lock(&mutex_);
-            failures_ << QStringLiteral("connection %1 never came").arg(i + 1);
+        const int fd = readable(listenFd_, 0) ? ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (fd < 0) {
+            fail(QStringLiteral("connection %1 never came").arg(i + 1));
             break;
         }
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            break;
         serve(fd, scripts_[i]);
         ::close(fd);
     }
@@ -76,22 +97,10 @@ void ScriptedPop3Server::run() {
 bool ScriptedPop3Server::readLine(int fd, QByteArray* buffer, QByteArray* line, int timeoutMs) {
     QElapsedTimer t;
     t.start();
-    for (;;) {
-        const qsizetype lf = buffer->indexOf('\n');
-        if (lf >= 0) {
-            *line = buffer->left(lf);
-            if (line->endsWith('\r'))
-                line->chop(1);
-            buffer->remove(0, lf + 1);
-            QMutexLocker lock(&mutex_);
-            received_.append(*line);
-            return true;
-        }
-        const int left = timeoutMs - int(t.elapsed());
-        if (left <= 0 || stop_)
+    for (qsizetype lf; (lf = buffer->indexOf('\n')) < 0;) {
+        if (t.elapsed() >= timeoutMs || stop_)
             return false;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, qMin(left, 50)) <= 0)
+        if (!readable(fd, 50))
             continue;
         char chunk[65536];
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
@@ -99,58 +108,48 @@ bool ScriptedPop3Server::readLine(int fd, QByteArray* buffer, QByteArray* line, 
             return false;
         buffer->append(chunk, n);
     }
+    const qsizetype lf = buffer->indexOf('\n');
+    *line = buffer->left(lf > 0 && buffer->at(lf - 1) == '\r' ? lf - 1 : lf);
+    buffer->remove(0, lf + 1);
+    QMutexLocker lock(&mutex_);
+    received_.append(*line);
+    return true;
 }
 
 void ScriptedPop3Server::serve(int fd, const Script& script) {
-    QByteArray buffer;
-    QByteArray got;
+    QByteArray buffer, got;
     for (const Step& step : script) {
+        const QString wanted = QString::fromLatin1(step.data);
         switch (step.kind) {
-        case Step::Send: {
-            qsizetype sent = 0;
-            while (sent < step.data.size()) {
-                const ssize_t n =
-                    ::send(fd, step.data.constData() + sent, size_t(step.data.size() - sent), MSG_NOSIGNAL);
+        case Step::Send:
+            for (qsizetype sent = 0, n = 0; sent < step.data.size(); sent += n) {
+                n = ::send(fd, step.data.constData() + sent, size_t(step.data.size() - sent), MSG_NOSIGNAL);
                 if (n <= 0)
                     return;
-                sent += n;
             }
             break;
-        }
         case Step::Expect:
         case Step::ExpectAlone:
-            if (!readLine(fd, &buffer, &got, 5000)) {
-                QMutexLocker lock(&mutex_);
-                failures_ << QStringLiteral("expected \"%1\", got nothing").arg(QString::fromLatin1(step.data));
-                return;
-            }
-            if (got != step.data) {
-                QMutexLocker lock(&mutex_);
-                failures_ << QStringLiteral("expected \"%1\", got \"%2\"")
-                                 .arg(QString::fromLatin1(step.data), QString::fromLatin1(got));
-                return;
-            }
-            if (step.kind == Step::ExpectAlone) {
-                pollfd p{fd, POLLIN, 0};
-                if (!buffer.isEmpty() || ::poll(&p, 1, 80) > 0) {
-                    QMutexLocker lock(&mutex_);
-                    failures_ << QStringLiteral("client sent more after \"%1\" without waiting for the reply")
-                                     .arg(QString::fromLatin1(step.data));
-                }
-            }
+            if (!readLine(fd, &buffer, &got, 5000) ||
+                (step.data.endsWith('*') ? !got.startsWith(step.data.chopped(1)) : got != step.data))
+                return fail(QStringLiteral("expected \"%1\", got \"%2\"").arg(wanted, QString::fromLatin1(got)));
+            if (step.kind == Step::ExpectAlone && (!buffer.isEmpty() || readable(fd, 80)))
+                fail(QStringLiteral("client sent more after \"%1\" without waiting for the reply").arg(wanted));
             break;
-        case Step::Stall: {
-            // Silence: nothing is read or sent until the client gives up or the time has passed.
+        case Step::SkipTo:
+            while (got != step.data)
+                if (!readLine(fd, &buffer, &got, 5000))
+                    return fail(QStringLiteral("no \"%1\" came").arg(wanted));
+            break;
+        case Step::Stall: { // nothing read or sent until the client gives up or the time has passed
             QElapsedTimer t;
             t.start();
-            while (t.elapsed() < step.ms && !stop_) {
-                pollfd p{fd, POLLIN, 0};
-                if (::poll(&p, 1, 20) > 0) {
-                    char c;
-                    if (::recv(fd, &c, 1, MSG_PEEK) <= 0)
-                        break;
-                    QThread::msleep(20);
-                }
+            for (char c; t.elapsed() < step.ms && !stop_;) {
+                if (!readable(fd, 20))
+                    continue;
+                if (::recv(fd, &c, 1, MSG_PEEK) <= 0)
+                    break;           // the client hung up
+                QThread::msleep(20); // its bytes wait unread
             }
             break;
         }
@@ -158,8 +157,7 @@ void ScriptedPop3Server::serve(int fd, const Script& script) {
             return;
         }
     }
-    // Record whatever else the client sends until it hangs up.
-    while (readLine(fd, &buffer, &got, 2000)) {
+    while (readLine(fd, &buffer, &got, 2000)) { // record whatever else the client sends until it hangs up
     }
 }
 
