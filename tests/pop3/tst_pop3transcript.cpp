@@ -2,7 +2,7 @@
 // time), what it never sends, the kind of error every server fault gives, the stale-number check and the
 // header cache.
 #include "realMailTransport.h"
-#include "scriptedPop3Server.h"
+#include "scriptedLineServer.h"
 #include "testFiles.h"
 #include "uidlCache.h"
 
@@ -12,7 +12,7 @@
 #include <QTest>
 
 using namespace korimo;
-using S = korimo::test::ScriptedPop3Server;
+using S = korimo::test::ScriptedLineServer;
 using K = MailErrorKind;
 
 namespace {
@@ -22,7 +22,7 @@ QByteArray top(const QByteArray& subject) {
 }
 const QByteArray kPlain = "AUTH PLAIN " + QByteArray("\0taro\0secret", 12).toBase64();
 
-// A script in short (see ScriptedPop3Server::parse), and: "L" the classic login (USER/PASS, one command at a
+// A script in short (see ScriptedLineServer::parse), and: "L" the classic login (USER/PASS, one command at a
 // time), "P" a pipelined login with SASL PLAIN, "B" everything before PASS's answer, "Ua b" UIDL answered
 // by "1 a", "2 b", "Tn" TOP 1 to n answered with subjects m1 to mn, "Q" QUIT answered.
 S::Script script(const QString& text) {

@@ -1,4 +1,4 @@
-#include "scriptedPop3Server.h"
+#include "scriptedLineServer.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -19,7 +19,7 @@ bool readable(int fd, int ms) {
 
 } // namespace
 
-ScriptedPop3Server::Script ScriptedPop3Server::parse(const QString& text) {
+ScriptedLineServer::Script ScriptedLineServer::parse(const QString& text) {
     Script s;
     for (const QString& t : text.split(u'|', Qt::SkipEmptyParts)) {
         const QByteArray rest = t.mid(1).toUtf8();
@@ -31,7 +31,7 @@ ScriptedPop3Server::Script ScriptedPop3Server::parse(const QString& text) {
     return s;
 }
 
-ScriptedPop3Server::ScriptedPop3Server(QList<Script> connections) : scripts_(std::move(connections)) {
+ScriptedLineServer::ScriptedLineServer(QList<Script> connections) : scripts_(std::move(connections)) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -47,14 +47,14 @@ ScriptedPop3Server::ScriptedPop3Server(QList<Script> connections) : scripts_(std
     thread_ = std::thread([this] { run(); });
 }
 
-ScriptedPop3Server::~ScriptedPop3Server() {
+ScriptedLineServer::~ScriptedLineServer() {
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
     ::close(listenFd_);
 }
 
-bool ScriptedPop3Server::waitFinished(int timeoutMs) {
+bool ScriptedLineServer::waitFinished(int timeoutMs) {
     QElapsedTimer t;
     t.start();
     while (!done_ && t.elapsed() < timeoutMs)
@@ -62,22 +62,22 @@ bool ScriptedPop3Server::waitFinished(int timeoutMs) {
     return done_;
 }
 
-QList<QByteArray> ScriptedPop3Server::received() const {
+QList<QByteArray> ScriptedLineServer::received() const {
     QMutexLocker lock(&mutex_);
     return received_;
 }
 
-QStringList ScriptedPop3Server::failures() const {
+QStringList ScriptedLineServer::failures() const {
     QMutexLocker lock(&mutex_);
     return failures_;
 }
 
-void ScriptedPop3Server::fail(const QString& text) {
+void ScriptedLineServer::fail(const QString& text) {
     QMutexLocker lock(&mutex_);
     failures_ << text;
 }
 
-void ScriptedPop3Server::run() {
+void ScriptedLineServer::run() {
     for (qsizetype i = 0; i < scripts_.size() && !stop_; ++i) {
         QElapsedTimer waited;
         waited.start();
@@ -94,7 +94,7 @@ void ScriptedPop3Server::run() {
     done_ = true;
 }
 
-bool ScriptedPop3Server::readLine(int fd, QByteArray* buffer, QByteArray* line, int timeoutMs) {
+bool ScriptedLineServer::readLine(int fd, QByteArray* buffer, QByteArray* line, int timeoutMs) {
     QElapsedTimer t;
     t.start();
     for (qsizetype lf; (lf = buffer->indexOf('\n')) < 0;) {
@@ -116,7 +116,7 @@ bool ScriptedPop3Server::readLine(int fd, QByteArray* buffer, QByteArray* line, 
     return true;
 }
 
-void ScriptedPop3Server::serve(int fd, const Script& script) {
+void ScriptedLineServer::serve(int fd, const Script& script) {
     QByteArray buffer, got;
     for (const Step& step : script) {
         const QString wanted = QString::fromLatin1(step.data);

@@ -14,7 +14,7 @@
 
 namespace korimo::test {
 
-class ScriptedPop3Server {
+class ScriptedLineServer {
 public:
     struct Step {
         enum Kind { Send, Expect, ExpectAlone, SkipTo, Stall, Close } kind;
@@ -34,8 +34,8 @@ public:
     // "<line" line, "{bytes" send, "~ms" stall, "!" close.
     static Script parse(const QString& text);
 
-    explicit ScriptedPop3Server(QList<Script> connections);
-    ~ScriptedPop3Server();
+    explicit ScriptedLineServer(QList<Script> connections);
+    ~ScriptedLineServer();
 
     quint16 port() const { return port_; }
     // Waits (at most timeoutMs) until every script has run and its client has gone.
