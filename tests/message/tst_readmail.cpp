@@ -64,7 +64,6 @@ private slots:
             QTest::newRow(name) << "Content-Disposition: attachment" + d << s;
         };
         row("deep parent", "; filename=\"../../.bashrc\"", "bashrc");
-        row("windows path", "; filename=\"..\\\\..\\\\w.txt\"", "w.txt");
         row("rfc 2231 encoded slash", "; filename*=utf-8''..%2F..%2Fq.txt", "q.txt");
         row("right-to-left override", "; filename*=utf-8''invoice%E2%80%AEfdp.exe", "invoicefdp.exe");
         row("rfc 2231 continuation", ";\r\n filename*0*=utf-8''%E6%97%A5;\r\n filename*1=.txt", "日.txt");
@@ -130,8 +129,6 @@ private slots:
         row("iso-2022-jp with NEC row 13",
             text("Content-Type: text/plain; charset=ISO-2022-JP", "\x1B$B-!F|K\\8l\x1B(B\r\n"),
             "test|a@example.com|①日本語\n");
-        row("shift_jis label read as cp932", text("Content-Type: text/plain; charset=shift_jis", "\x87\x40 C:\\dir ~"),
-            "test|a@example.com|① C:\\dir ~");
         row("bare LF and lone CR", "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\n\none\ntwo\rthree\r\n",
             "テスト||one\ntwo\nthree\n");
         row("html only",

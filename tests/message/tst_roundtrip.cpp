@@ -32,37 +32,31 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(attachmentBytes_) == attachmentBytes_.size());
     }
 
-    // server: with %1 the host; user: the recipient's number (0: the recipient text); kind -1: delivered.
+    // server: H the host, S the SMTP, U the submission, T the SMTPS port, A user 2's credentials and '@'.
+    // recipient: a user's number, or an address. kind -1: delivered.
     void send_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("recipient");
         QTest::addColumn<bool>("trusted");
         QTest::addColumn<int>("kind");
-        const QString host = servers_.host(), smtp = QString::number(servers_.smtpPort());
-        const QString submission = QString::number(servers_.submissionPort()),
-                      smtps = QString::number(servers_.smtpsPort());
-        const QString auth2 = TestMailServers::user(2) + u':' + TestMailServers::password(2) + u'@';
-        const QString u1 = servers_.address(1);
-        QTest::newRow("plain port, STARTTLS offered")
-            << "smtp://" + host + u':' + smtp << servers_.address(1) << true << -1;
-        QTest::newRow("submission, STARTTLS and AUTH")
-            << auth2 + host + u':' + submission << servers_.address(2) << true << -1;
-        QTest::newRow("implicit TLS and AUTH")
-            << "smtps://" + auth2 + host + u':' + smtps << servers_.address(3) << true << -1;
+        const auto row = [this](const char* name, QString server, QString to, bool trusted, int kind) {
+            server.replace(u'H', servers_.host()).replace(u'S', QString::number(servers_.smtpPort()));
+            server.replace(u'U', QString::number(servers_.submissionPort()));
+            server.replace(u'T', QString::number(servers_.smtpsPort()));
+            server.replace(u'A', TestMailServers::user(2) + u':' + TestMailServers::password(2) + u'@');
+            QTest::newRow(name) << server << (to.size() == 1 ? servers_.address(to.toInt()) : to) << trusted << kind;
+        };
+        row("plain port, STARTTLS offered", "smtp://H:S", "1", true, -1);
+        row("submission, STARTTLS and AUTH", "AH:U", "2", true, -1);
+        row("implicit TLS and AUTH", "smtps://AH:T", "3", true, -1);
         // smtp:// accepts plaintext: a STARTTLS certificate nobody can verify still carries the message.
-        QTest::newRow("smtp://, unverified STARTTLS")
-            << "smtp://" + host + u':' + smtp << servers_.address(4) << false << -1;
-        QTest::newRow("wrong password") << TestMailServers::user(1) + ":wrong@" + host + u':' + submission << u1 << true
-                                        << int(K::LoginRefused);
-        QTest::newRow("submission without credentials")
-            << host + u':' + submission << u1 << true << int(K::ServerRefused);
-        QTest::newRow("unknown recipient")
-            << "smtp://" + host + u':' + smtp << "nobody@" + servers_.domain() << true << int(K::ServerRefused);
-        QTest::newRow("relay denied") << "smtp://" + host + u':' + smtp << "someone@example.net" << true
-                                      << int(K::ServerRefused);
-        QTest::newRow("certificate not trusted") << "localhost:" + submission << u1 << false << int(K::TlsFailed);
-        QTest::newRow("certificate not trusted, implicit TLS")
-            << "smtps://" + auth2 + "localhost:" + smtps << u1 << false << int(K::TlsFailed);
+        row("smtp://, unverified STARTTLS", "smtp://H:S", "4", false, -1);
+        row("wrong password", TestMailServers::user(1) + ":wrong@H:U", "1", true, int(K::LoginRefused));
+        row("submission without credentials", "H:U", "1", true, int(K::ServerRefused));
+        row("unknown recipient", "smtp://H:S", "nobody@" + servers_.domain(), true, int(K::ServerRefused));
+        row("relay denied", "smtp://H:S", "someone@example.net", true, int(K::ServerRefused));
+        row("certificate not trusted", "localhost:U", "1", false, int(K::TlsFailed));
+        row("certificate not trusted, implicit TLS", "smtps://Alocalhost:T", "1", false, int(K::TlsFailed));
     }
     void send() {
         QFETCH(QString, server);
