@@ -1,13 +1,10 @@
-// Sending: the composed message read back by our own reader, the SMTP server text, and the real transport
-// against a scripted SMTP server: what is sent in which order, what is never sent (AUTH without TLS where
-// TLS is required, an injected RCPT, anything after a refused argument), and the kind of every failure.
-#include "messageComposer.h"
-#include "mimeReader.h"
+// Sending: the real transport against a scripted SMTP server: what is sent in which order, what is never sent (AUTH
+// without TLS where TLS is required, an injected RCPT, anything after a refused argument), and the kind of every
+// failure.
 #include "realMailTransport.h"
 #include "scriptedLineServer.h"
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace korimo;
@@ -109,42 +106,6 @@ private slots:
         if (kind == int(K::TlsRefused)) // the script ends after EHLO: whatever came next is recorded
             QVERIFY2(!lines.contains(QStringLiteral("AUTH")) && !lines.contains(QStringLiteral("MAIL")),
                      qPrintable(lines));
-    }
-
-    // The composed message as our reader gives it back: subject, body (line ends as sent) and attachment.
-    void composedMessagesReadBack_data() {
-        QTest::addColumn<QString>("subject");
-        QTest::addColumn<QString>("body");
-        QTest::addColumn<QByteArray>("attachment");
-        QTest::newRow("ISO-2022-JP with NEC characters") << "会議①の件"
-                                                         << "①㈱\r\n"
-                                                         << QByteArray();
-        QTest::newRow("UTF-8, long line, no final line end")
-            << "😀 " + QString(300, u'a') << "😀" + QString(2000, u'x') << QByteArray("\0\1\2", 3);
-        QTest::newRow("half-width katakana, lone CR") << "ｱｲ"
-                                                      << "ｱ\rｲ\n"
-                                                      << QByteArray("text");
-    }
-    void composedMessagesReadBack() {
-        QFETCH(QString, subject);
-        QFETCH(QString, body);
-        QFETCH(QByteArray, attachment);
-        QTemporaryDir dir;
-        OutgoingMessage m{QStringLiteral("me@example.com"), {QStringLiteral("a@example.com")}, subject, body, {}};
-        if (!attachment.isNull()) {
-            m.attachment = dir.filePath(QStringLiteral("見積 ①.bin"));
-            QFile f(m.attachment);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(attachment) == attachment.size());
-        }
-        const ComposedMessage c = composeMessage(m);
-        QVERIFY2(c.error.isEmpty(), qPrintable(c.error));
-        QVERIFY(!c.bytes.contains("\n\n") && !c.bytes.contains("\r\r")); // CR LF throughout
-        const MimeMessage back = readMime(c.bytes);
-        QCOMPARE(back.subject, subject);
-        QCOMPARE(back.body, toCrLf(body) + (body.endsWith(u'\n') || body.endsWith(u'\r') ? "" : "\r\n"));
-        QCOMPARE(back.attachments.size(), attachment.isNull() ? 0 : 1);
-        if (!attachment.isNull())
-            QCOMPARE(back.attachments[0].suggestedName + u'|' + back.attachments[0].data, "見積 ①.bin|" + attachment);
     }
 };
 
