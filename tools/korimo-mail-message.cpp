@@ -3,7 +3,6 @@
 //   korimo-mail send --server S --from A --to B[,C...] --subject S (--body-file F | --body TEXT)
 //                    [--attach PATH] [--ca PEMFILE] [--user U] [--password-env VAR]
 #include "korimo-mail.h"
-#include "readMail.h"
 #include "realMailTransport.h"
 
 #include <QFile>
@@ -32,26 +31,29 @@ int runReadCommand(const QStringList& args) {
     }
     if (positional.size() != 2)
         return usage("usage: korimo-mail read FILE DIR [--nofile]\n");
-    const ReadMailOutcome outcome = readMailFile(positional[0], !nofile, positional[1]);
-    if (!outcome.readable) {
-        err(outcome.error + QLatin1Char('\n'));
+    RealMailTransport transport;
+    const MailOutcome<MailMessage> r = transport.read(positional[0], !nofile, positional[1]);
+    if (!r.ok()) {
+        err(describe(r.error()) + QLatin1Char('\n'));
         return ExitFailed;
     }
-    const MimeMessage& m = outcome.message;
+    const MailMessage& m = r.value();
     out(QStringLiteral("Subject: %1\nFrom: %2\nDate: %3\n").arg(m.subject, m.from, m.date));
+    bool complete = !m.partsOmitted;
     for (qsizetype i = 0; i < m.attachments.size(); ++i) {
-        const QString saved = nofile ? QStringLiteral("(not saved)") : outcome.savedNames.value(i);
-        out(QStringLiteral("Attachment %1: %2 bytes, %3 -> %4\n")
-                .arg(i + 1)
-                .arg(m.attachments[i].data.size())
-                .arg(m.attachments[i].mimeType, saved));
+        const SavedAttachment& a = m.attachments[i];
+        const QString state = a.saved               ? QStringLiteral("saved")
+                              : a.problem.isEmpty() ? QStringLiteral("not saved")
+                                                    : a.problem;
+        out(QStringLiteral("Attachment %1: %2 (%3)\n").arg(i + 1).arg(a.fileName, state));
+        complete = complete && a.problem.isEmpty();
     }
-    for (const QString& note : outcome.notes)
-        out(note + QLatin1Char('\n'));
+    if (m.partsOmitted)
+        out(QStringLiteral("[このメールは大きすぎるか複雑すぎるため、一部を省略しました]\n"));
     out(QStringLiteral("\n") + m.body);
     if (!m.body.endsWith(QLatin1Char('\n')))
         out(QStringLiteral("\n"));
-    return outcome.notes.isEmpty() ? ExitOk : ExitFailed;
+    return complete ? ExitOk : ExitFailed;
 }
 
 int runSendCommand(const QStringList& args) {
@@ -109,14 +111,20 @@ int runSendCommand(const QStringList& args) {
     TransportOptions options;
     options.extraCaFile = opt.value(QStringLiteral("--ca"));
     RealMailTransport transport(options);
-    const QString result =
-        transport.SendMail(server, opt.value(QStringLiteral("--to")).split(QLatin1Char(',')).join(QLatin1Char('\t')),
-                           opt.value(QStringLiteral("--from")), opt.value(QStringLiteral("--subject")), body,
-                           opt.value(QStringLiteral("--attach")));
-    if (!result.isEmpty()) {
-        err(QStringLiteral("エラー") + result + QLatin1Char('\n'));
+    OutgoingMail mail;
+    mail.server = server;
+    mail.recipients = opt.value(QStringLiteral("--to")).split(QLatin1Char(','));
+    mail.sender = opt.value(QStringLiteral("--from"));
+    mail.subject = opt.value(QStringLiteral("--subject"));
+    mail.body = body;
+    mail.attachment = opt.value(QStringLiteral("--attach"));
+    const MailOutcome<Sent> result = transport.send(mail);
+    if (!result.ok()) {
+        err(QStringLiteral("エラー") + describe(result.error()) + QLatin1Char('\n'));
         return ExitFailed;
     }
+    if (!result.value().unverifiedServer.isEmpty())
+        err(QStringLiteral("unverified certificate: ") + result.value().unverifiedServer + QLatin1Char('\n'));
     out(QStringLiteral("sent\n"));
     return ExitOk;
 }

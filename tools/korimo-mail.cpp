@@ -10,7 +10,6 @@
 #include "iniKeys.h"
 #include "modIniFile.h"
 #include "realMailTransport.h"
-#include "summaryRecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -159,21 +158,24 @@ bool needMailbox(const Options& o) {
     return true;
 }
 
-// A positive message number in decimal, as the transport takes it.
-bool messageNumber(const QString& text, QString* number) {
+// A positive message number in decimal.
+bool messageNumber(const QString& text, int* number) {
     bool ok = false;
-    const int n = text.toInt(&ok);
-    if (!ok || n < 1) {
+    *number = text.toInt(&ok);
+    if (!ok || *number < 1) {
         err(QStringLiteral("korimo-mail: %1 is not a message number\n").arg(text));
         return false;
     }
-    *number = QString::number(n);
     return true;
 }
 
-int failed(const MailResult& r) {
-    err(r.text() + QStringLiteral("\n"));
+int failed(const MailError& e) {
+    err(describe(e) + QStringLiteral("\n"));
     return ExitFailed;
+}
+
+Mailbox mailbox(const Options& o) {
+    return {o.server, o.account, o.password};
 }
 
 int runList(const Options& o) {
@@ -184,21 +186,20 @@ int runList(const Options& o) {
     if (!needMailbox(o))
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
-    const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("LIST"), o.dataFolder);
-    if (!r.isArray())
-        return failed(r);
-    if (!r.note().isEmpty())
-        err(r.note() + u'\n');
-    for (qsizetype i = 0; i < r.items().size(); ++i) {
-        const SummaryFields f = splitSummaryRecord(r.items()[i]);
-        out(QString::number(i + 1) + u'\t' + f.subject + u'\t' + f.from + u'\t' + f.date + u'\n');
-    }
+    const MailOutcome<Listing> r = t.list(mailbox(o), o.dataFolder);
+    if (!r.ok())
+        return failed(r.error());
+    if (!r.value().unverifiedServer.isEmpty())
+        err(QStringLiteral("暗号化して接続しましたが、サーバーの身元 (証明書) は確認できていません (") +
+            r.value().unverifiedServer + QStringLiteral(")\n"));
+    for (const MessageSummary& m : r.value().messages)
+        out(QString::number(m.number) + u'\t' + m.subject + u'\t' + m.from + u'\t' + m.date + u'\n');
     return ExitOk;
 }
 
 // save and delete: the count of arguments, the message number first, and the mailbox options. false
 // once the user has been told what is wrong.
-bool messageArguments(const Options& o, qsizetype count, const QString& wrongCount, QString* n) {
+bool messageArguments(const Options& o, qsizetype count, const QString& wrongCount, int* n) {
     if (o.positionals.size() != count) {
         err(wrongCount);
         return false;
@@ -207,27 +208,27 @@ bool messageArguments(const Options& o, qsizetype count, const QString& wrongCou
 }
 
 int runSave(const Options& o) {
-    QString n;
+    int n = 0;
     if (!messageArguments(o, 2, QStringLiteral("korimo-mail: save takes a message number and a folder\n"), &n))
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
-    const MailResult r = t.RcvMail(o.server, o.account, o.password, QStringLiteral("SAVE ") + n, o.positionals[1]);
-    if (!r.isArray())
-        return failed(r);
-    out(r.items().value(0) + u'\n');
+    // A number of the user's own listing, which this process has not seen: no UIDL to check it against.
+    const MailOutcome<QString> r = t.save(mailbox(o), MessageRef{0, n, {}}, o.positionals[1]);
+    if (!r.ok())
+        return failed(r.error());
+    out(r.value() + u'\n');
     return ExitOk;
 }
 
 int runDelete(const Options& o) {
-    QString n;
+    int n = 0;
     if (!messageArguments(o, 1, QStringLiteral("korimo-mail: delete takes a message number\n"), &n))
         return ExitUsage;
     RealMailTransport t(transportOptions(o));
-    const MailResult r = t.RcvMail2(o.server, o.account, o.password, QStringLiteral("DELE ") + n, o.dataFolder);
-    // Only the transport knows whether the deletion was committed; its text is for the user only.
-    if (!r.isDone())
-        return failed(r);
-    out(r.text() + u'\n');
+    const MailOutcome<Done> r = t.remove(mailbox(o), MessageRef{0, n, {}});
+    if (!r.ok()) // only a deletion the server committed is Done
+        return failed(r.error());
+    out(QStringLiteral("メール %1 を削除しました\n").arg(n));
     return ExitOk;
 }
 
@@ -238,22 +239,22 @@ int runCheck(const Options& o) {
     }
     const IniFile ini(o.iniFolder);
     QList<Mailbox> boxes;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < kMailboxCount; ++i)
         boxes.append({readString(ini, keys::Servers, i), readString(ini, keys::Accounts, i),
                       readString(ini, keys::Passwords, i)});
     RealMailTransport t(transportOptions(o));
     QElapsedTimer timer;
     timer.start();
-    const QList<MailResult> results = t.ListMailboxes(boxes, o.dataFolder);
+    const QList<MailOutcome<Listing>> results = t.listAll(boxes, o.dataFolder);
     const qint64 ms = timer.elapsed();
     int status = ExitOk;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kMailboxCount; ++i) {
         if (boxes[i].server.isEmpty())
             continue;
-        if (results[i].isArray()) {
-            out(QStringLiteral("%1\t%2\n").arg(i + 1).arg(results[i].items().size()));
+        if (results[i].ok()) {
+            out(QStringLiteral("%1\t%2\n").arg(i + 1).arg(results[i].value().messages.size()));
         } else {
-            out(QStringLiteral("%1\t%2\n").arg(i + 1).arg(results[i].text()));
+            out(QStringLiteral("%1\t%2\n").arg(i + 1).arg(describe(results[i].error())));
             status = ExitFailed;
         }
     }

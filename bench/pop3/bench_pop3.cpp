@@ -1,4 +1,4 @@
-// Times one check of several mailboxes: the transport's ListMailboxes (concurrent, UIDL + cache,
+// Times one check of several mailboxes: the transport's listAll (concurrent, UIDL + cache,
 // pipelined TOP) on a first check (empty cache) and on a steady-state check (nothing new), against a
 // baseline that does what a re-scanning checker does: one mailbox after the other, every message's
 // headers fetched with one TOP at a time, no cache. Prints one line per run and the medians.
@@ -6,7 +6,7 @@
 //   bench_pop3 --server TEXT --ca FILE --box USER:PASSWORD [--box ...] --mode first|steady|baseline --runs N
 #include "pop3Client.h"
 #include "realMailTransport.h"
-#include "summaryRecord.h"
+#include "summaryFields.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -40,7 +40,7 @@ qsizetype rescan(const QString& server, const QString& ca, const QList<Mailbox>&
         QList<int> all;
         for (int n = 1; n <= count; ++n)
             all.append(n);
-        QStringList records;
+        QList<SummaryFields> records;
         if (!c.topHeaders(all, [&](int, bool, const QByteArray& h) { records.append(summaryFromHeaders(h)); }))
             return -1;
         c.quit();
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     RealMailTransport transport(options);
     QTemporaryDir data;
     if (mode == QStringLiteral("steady"))
-        transport.ListMailboxes(boxes, data.path()); // fills the cache
+        transport.listAll(boxes, data.path()); // fills the cache
 
     QList<double> times;
     for (int r = 0; r < runs; ++r) {
@@ -95,12 +95,12 @@ int main(int argc, char** argv) {
         if (mode == QStringLiteral("baseline")) {
             messages = rescan(server, ca, boxes);
         } else {
-            const QList<MailResult> results =
-                transport.ListMailboxes(boxes, mode == QStringLiteral("first") ? fresh.path() : data.path());
-            for (const MailResult& res : results) {
-                if (!res.isArray())
-                    std::fprintf(stderr, "%s\n", qPrintable(res.text()));
-                messages = (messages < 0 || !res.isArray()) ? -1 : messages + res.items().size();
+            const QList<MailOutcome<Listing>> results =
+                transport.listAll(boxes, mode == QStringLiteral("first") ? fresh.path() : data.path());
+            for (const MailOutcome<Listing>& res : results) {
+                if (!res.ok())
+                    std::fprintf(stderr, "%s\n", qPrintable(describe(res.error())));
+                messages = (messages < 0 || !res.ok()) ? -1 : messages + res.value().messages.size();
             }
         }
         const double ms = double(t.nsecsElapsed()) / 1e6;

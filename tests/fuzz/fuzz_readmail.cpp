@@ -1,6 +1,6 @@
-// libFuzzer target: ReadMail over arbitrary bytes. Beside the sanitizers it checks what the receive
-// window relies on: an array whose last element is the body, no other element containing "Body", and
-// nothing written anywhere but inside the attachment folder.
+// libFuzzer target: reading a saved message of arbitrary bytes. Beside the sanitizers it checks what the
+// receive window relies on: every attachment reported saved is a file of that name in the folder, one
+// not saved says why, and nothing is written anywhere but inside the attachment folder.
 #include "realMailTransport.h"
 
 #include <QDir>
@@ -30,13 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     QDir().mkpath(scratch.folder);
     const bool save = size > 0 && (data[0] & 1);
-    const korimo::MailResult r = transport.ReadMail(
-        scratch.message, save ? QStringLiteral("subject:from:date:") : QStringLiteral("subject:from:date:nofile:"),
-        scratch.folder);
-    if (!r.isArray() || r.items().isEmpty() || !r.items().last().startsWith(QStringLiteral("Body: ")))
+    const korimo::MailOutcome<korimo::MailMessage> r = transport.read(scratch.message, save, scratch.folder);
+    if (!r.ok())
         std::abort();
-    for (qsizetype i = 0; i + 1 < r.items().size(); ++i) {
-        if (r.items()[i].contains(QStringLiteral("Body")) || !r.items()[i].contains(QStringLiteral("File")))
+    for (const korimo::SavedAttachment& a : r.value().attachments) {
+        if (a.fileName.isEmpty() || a.saved != QFile::exists(QDir(scratch.folder).filePath(a.fileName)) ||
+            (save && a.saved == !a.problem.isEmpty()) || (!save && (a.saved || !a.problem.isEmpty())))
             std::abort();
     }
     // Only the message and the attachment folder may exist at the top; nothing hidden may be left behind.

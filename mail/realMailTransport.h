@@ -23,21 +23,18 @@ struct TransportOptions {
 class RealMailTransport : public MailTransport {
 public:
     explicit RealMailTransport(TransportOptions options = {});
-    ~RealMailTransport() override;
 
     const TransportOptions& options() const { return options_; }
 
     // SMTP (realMailTransport_smtp.cpp).
-    QString SendMail(const QString& server, const QString& recipients, const QString& sender, const QString& subject,
-                     const QString& body, const QString& attachment) override;
+    MailOutcome<Sent> send(const OutgoingMail& mail) override;
     // POP3 (realMailTransport_pop3.cpp).
-    MailResult RcvMail2(const QString& server, const QString& account, const QString& password, const QString& command,
-                        const QString& folder) override;
-    MailResult RcvMail(const QString& server, const QString& account, const QString& password, const QString& command,
-                       const QString& folder) override;
-    QList<MailResult> ListMailboxes(const QList<Mailbox>& boxes, const QString& folder) override;
+    MailOutcome<Listing> list(const Mailbox& box, const QString& cacheFolder) override;
+    QList<MailOutcome<Listing>> listAll(const QList<Mailbox>& boxes, const QString& cacheFolder) override;
+    MailOutcome<Done> remove(const Mailbox& box, const MessageRef& message) override;
+    MailOutcome<QString> save(const Mailbox& box, const MessageRef& message, const QString& folder) override;
     // MIME (realMailTransport_mime.cpp).
-    MailResult ReadMail(const QString& path, const QString& fields, const QString& folder) override;
+    MailOutcome<MailMessage> read(const QString& path, bool saveAttachments, const QString& folder) override;
 
 private:
     TransportOptions options_;

@@ -222,15 +222,18 @@ ComposedMessage composeMessage(const OutgoingMessage& m) {
         QFile file(m.attachment);
         if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
             result.error = QStringLiteral("添付ファイルを読めません: ") + sanitizeForLine(m.attachment);
+            result.errorKind = MailErrorKind::LocalFile;
             return result;
         }
         if (file.size() > kMaxAttachmentBytes) {
             result.error = QStringLiteral("添付ファイルが大きすぎます");
+            result.errorKind = MailErrorKind::TooLarge;
             return result;
         }
         attachmentData = file.read(std::min<qint64>(file.size(), kMaxAttachmentBytes) + 1);
         if (file.error() != QFile::NoError || attachmentData.size() > kMaxAttachmentBytes) {
             result.error = QStringLiteral("添付ファイルを読めません: ") + sanitizeForLine(m.attachment);
+            result.errorKind = MailErrorKind::LocalFile;
             return result;
         }
     }

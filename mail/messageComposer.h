@@ -2,6 +2,8 @@
 // fits (the NEC row-13 characters such as ① included) or else UTF-8, and at most one attachment.
 #pragma once
 
+#include "mailTransport.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -22,6 +24,7 @@ struct OutgoingMessage {
 struct ComposedMessage {
     QByteArray bytes; // CR LF throughout, ready for SMTP DATA (without the dot-stuffing)
     QString error;    // not empty: nothing may be sent
+    MailErrorKind errorKind = MailErrorKind::Unsendable; // with an error: LocalFile or TooLarge for the attachment
 };
 
 // The largest attachment we read into a message.

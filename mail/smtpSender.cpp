@@ -56,36 +56,29 @@ bool hasNonAsciiLocalPart(const QString& address) {
     return std::any_of(local.begin(), local.end(), [](QChar c) { return c.unicode() > 0x7F; });
 }
 
-QString describe(CURLcode code, const char* detail, long response) {
-    QString text;
+MailError smtpError(CURLcode code, const char* detail, long response) {
+    MailErrorKind kind = MailErrorKind::Protocol;
     switch (code) {
     case CURLE_LOGIN_DENIED:
-        text = QStringLiteral("SMTPの認証に失敗しました（ユーザー名かパスワードが違います）");
+        kind = MailErrorKind::LoginRefused;
         break;
     case CURLE_USE_SSL_FAILED:
-        text = QStringLiteral("SMTPサーバーがSTARTTLSに対応していないため送信しませんでした");
+        kind = MailErrorKind::TlsRefused;
         break;
     case CURLE_COULDNT_RESOLVE_HOST:
-        text = QStringLiteral("SMTPサーバーが見つかりません");
-        break;
     case CURLE_COULDNT_CONNECT:
-        text = QStringLiteral("SMTPサーバーに接続できません");
+        kind = MailErrorKind::Unreachable;
         break;
     case CURLE_OPERATION_TIMEDOUT:
-        text = QStringLiteral("SMTPサーバーの応答がありません");
+        kind = MailErrorKind::TimedOut;
         break;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CONNECT_ERROR:
-        text = QStringLiteral("SMTPサーバーとの暗号化通信を確立できません（証明書を確認してください）");
-        break;
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-        text = response >= 500 ? QStringLiteral("SMTPサーバーが送信を拒否しました")
-                               : QStringLiteral("SMTPサーバーとの通信に失敗しました");
+        kind = MailErrorKind::TlsFailed;
         break;
     default:
-        text = QStringLiteral("送信できませんでした");
+        kind = response >= 400 ? MailErrorKind::ServerRefused : MailErrorKind::Protocol;
         break;
     }
     QString why = QString::fromUtf8(detail).trimmed();
@@ -93,7 +86,7 @@ QString describe(CURLcode code, const char* detail, long response) {
         why = QString::fromUtf8(curl_easy_strerror(code));
     if (response > 0 && !why.contains(QString::number(response)))
         why += QStringLiteral(", %1").arg(response);
-    return text + QStringLiteral(" (") + why + QStringLiteral(")");
+    return {kind, QStringLiteral("SMTP: ") + why};
 }
 
 // The system's trusted certificates followed by the extra file, as one PEM bundle.
@@ -113,16 +106,6 @@ QByteArray caBundle(CURL* curl, const QString& extraCaFile) {
 
 } // namespace
 
-QString unknownOutcome(const QString& detail) {
-    return QStringLiteral("送信結果不明: メッセージを送った後、SMTPサーバーの応答がないまま接続が切れました。"
-                          "メールは届いている可能性があります。送り直す前に、届いているかどうかを確かめてください (") +
-           detail + QStringLiteral(")");
-}
-
-bool isUnknownOutcome(const QString& result) {
-    return result.startsWith(unknownOutcome({}).section(u':', 0, 0) + u':');
-}
-
 SmtpEndpoint parseSmtpServer(const QString& server) {
     SmtpEndpoint e;
     QString text = server.trimmed();
@@ -136,7 +119,7 @@ SmtpEndpoint parseSmtpServer(const QString& server) {
         e.tls = SmtpEndpoint::Tls::IfOffered;
         e.port = 25;
     } else if (text.contains(QStringLiteral("://"))) {
-        e.error = QStringLiteral("SMTPサーバーの指定が正しくありません: ") + server;
+        e.valid = false;
         return e;
     } else {
         scheme = QStringLiteral("smtp");
@@ -160,7 +143,7 @@ SmtpEndpoint parseSmtpServer(const QString& server) {
     if (host.startsWith(QLatin1Char('['))) {
         const qsizetype close = host.indexOf(QLatin1Char(']'));
         if (close < 0) {
-            e.error = QStringLiteral("SMTPサーバーの指定が正しくありません: ") + server;
+            e.valid = false;
             return e;
         }
         port = host.mid(close + 1);
@@ -180,7 +163,7 @@ SmtpEndpoint parseSmtpServer(const QString& server) {
                              return bad.contains(c) || c.unicode() < 0x20 || c.unicode() == 0x7F;
                          });
     if (!ok || e.port <= 0 || e.port > 65535 || badHost) {
-        e.error = QStringLiteral("SMTPサーバーの指定が正しくありません: ") + server;
+        e.valid = false;
         return e;
     }
     e.host = host;
@@ -201,13 +184,13 @@ void chooseCredentials(SmtpEndpoint& endpoint, const QString& sender, const QLis
     }
 }
 
-QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStringList& recipients,
-                 const QByteArray& bytes, const SmtpSendOptions& options) {
+MailOutcome<Sent> sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStringList& recipients,
+                           const QByteArray& bytes, const SmtpSendOptions& options) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
     if (!curl)
-        return QStringLiteral("送信の準備に失敗しました");
+        return MailError{MailErrorKind::Protocol, QStringLiteral("SMTP: curl_easy_init")};
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_slist* rcpt = nullptr;
     for (const QString& r : recipients)
@@ -273,15 +256,13 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
             code = curl_easy_perform(curl);
             curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
         }
-        QString result;
+        std::optional<MailError> result;
         if (code != CURLE_OK) {
             long response = 0;
             curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
-            result = describe(code, errorBuffer, response);
+            result = smtpError(code, errorBuffer, response);
         } else if (!needsUtf8.isEmpty() && !caps.smtpUtf8) {
-            result = QStringLiteral("SMTPサーバーが日本語などを含むメールアドレス（SMTPUTF8）に対応していないため送信し"
-                                    "ませんでした: ") +
-                     needsUtf8;
+            result = MailError{MailErrorKind::ServerRefused, QStringLiteral("SMTPUTF8: ") + needsUtf8};
         } else {
             curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
             curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
@@ -295,18 +276,25 @@ QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStr
             // The whole body went out after the server's 354 and then no final reply came: the server may
             // have queued the message before the connection broke.
             if (code != CURLE_OK && response == 354 && upload.offset == bytes.size())
-                result = unknownOutcome(QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)));
+                result = MailError{MailErrorKind::OutcomeUnknown,
+                                   QStringLiteral("SMTP: ") +
+                                       QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code))};
             else if (code != CURLE_OK)
-                result = describe(code, errorBuffer, response);
+                result = smtpError(code, errorBuffer, response);
         }
         return std::pair{code, result};
     };
+    Sent sent;
     auto [code, result] = session(true);
-    if (code == CURLE_PEER_FAILED_VERIFICATION && endpoint.tls == SmtpEndpoint::Tls::IfOffered)
+    if (code == CURLE_PEER_FAILED_VERIFICATION && endpoint.tls == SmtpEndpoint::Tls::IfOffered) {
+        sent.unverifiedServer = endpoint.host;
         std::tie(code, result) = session(false);
+    }
     curl_slist_free_all(rcpt);
     curl_easy_cleanup(curl);
-    return result;
+    if (result)
+        return *result;
+    return sent;
 }
 
 } // namespace korimo

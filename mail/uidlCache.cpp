@@ -1,7 +1,5 @@
 #include "uidlCache.h"
 
-#include "summaryRecord.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -12,23 +10,8 @@ namespace korimo {
 
 namespace {
 
-const QByteArray kMagic = "KORIMO-POP3-UIDL-CACHE 1";
+const QByteArray kMagic = "KORIMO-POP3-UIDL-CACHE 2";
 constexpr qint64 kMaxFileSize = 64LL * 1024 * 1024;
-
-// The file's hash already proves that it holds what save() wrote, and save() writes only well-formed
-// records; this cheaper test keeps the steady-state check fast and still guarantees that no control
-// or bidi character reaches the windows.
-bool plausibleRecord(const QString& record) {
-    if (!record.startsWith(QStringLiteral("Subject:")))
-        return false;
-    for (QChar c : record) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u < 0xa0) || u == 0x061C || u == 0x200E || u == 0x200F ||
-            (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069))
-            return false;
-    }
-    return record.contains(QStringLiteral(" From:")) && record.contains(QStringLiteral(" Date: "));
-}
 
 } // namespace
 
@@ -40,8 +23,9 @@ UidlCache::UidlCache(const QString& folder, const QString& server, const QString
                                       QStringLiteral(".uidlcache"));
 }
 
-QHash<QByteArray, QString> UidlCache::load() const {
-    QHash<QByteArray, QString> records;
+// One entry per line: hex UIDL, subject, sender and date, separated by TAB (which no cleaned value holds).
+QHash<QByteArray, SummaryFields> UidlCache::load() const {
+    QHash<QByteArray, SummaryFields> records;
     if (path_.isEmpty())
         return records;
     QFile file(path_);
@@ -67,33 +51,35 @@ QHash<QByteArray, QString> UidlCache::load() const {
         return records;
     for (qsizetype i = 2; i < lines.size() - 1; ++i) {
         const QByteArray& line = lines[i];
-        const qsizetype tab = line.indexOf('\t');
-        if (tab <= 0)
+        const QList<QByteArray> parts = line.split('\t');
+        if (parts.size() != 4)
             return {};
-        const QByteArray hexUid = line.left(tab);
-        const QByteArray uid = QByteArray::fromHex(hexUid);
-        const QString record = QString::fromUtf8(line.mid(tab + 1));
-        if (uid.isEmpty() || uid.toHex() != hexUid || !plausibleRecord(record))
+        const QByteArray uid = QByteArray::fromHex(parts[0]);
+        const SummaryFields fields{QString::fromUtf8(parts[1]), QString::fromUtf8(parts[2]),
+                                   QString::fromUtf8(parts[3])};
+        if (uid.isEmpty() || uid.toHex() != parts[0] || !isCleanSummaryValue(fields.subject) ||
+            !isCleanSummaryValue(fields.from) || !isCleanSummaryValue(fields.date))
             return {};
-        records.insert(uid, record);
+        records.insert(uid, fields);
     }
     return records;
 }
 
-bool UidlCache::save(const QHash<QByteArray, QString>& records) const {
+bool UidlCache::save(const QHash<QByteArray, SummaryFields>& entries) const {
     if (path_.isEmpty())
         return false;
-    QList<QByteArray> uids = records.keys();
+    QList<QByteArray> uids = entries.keys();
     std::sort(uids.begin(), uids.end());
     QByteArray content = kMagic + "\nID " + identity_ + '\n';
     for (const QByteArray& uid : std::as_const(uids)) {
-        const QString& record = records[uid];
-        if (!isWellFormedSummaryRecord(record)) // never write what load() would refuse
+        const SummaryFields& f = entries[uid];
+        // Never write what load() would refuse.
+        if (!isCleanSummaryValue(f.subject) || !isCleanSummaryValue(f.from) || !isCleanSummaryValue(f.date))
             continue;
-        content += uid.toHex() + '\t' + record.toUtf8() + '\n';
+        content += uid.toHex() + '\t' + f.subject.toUtf8() + '\t' + f.from.toUtf8() + '\t' + f.date.toUtf8() + '\n';
     }
-    const qsizetype entries = content.count('\n') - 2;
-    content += "END " + QByteArray::number(entries) + ' ' +
+    const qsizetype lines = content.count('\n') - 2;
+    content += "END " + QByteArray::number(lines) + ' ' +
                QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() + '\n';
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly))

@@ -7,7 +7,7 @@
 
 #include "charsets.h"
 #include "gmimeSupport.h"
-#include "summaryRecord.h"
+#include "summaryFields.h"
 
 #include <QHash>
 #include <QMap>

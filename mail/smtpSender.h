@@ -27,7 +27,7 @@ struct SmtpEndpoint {
     enum class Tls { Required, Implicit, IfOffered } tls = Tls::Required;
     QString user;
     QString password;
-    QString error; // not empty: the server text is unusable
+    bool valid = true; // false: the server text is unusable
 };
 
 SmtpEndpoint parseSmtpServer(const QString& server);
@@ -41,15 +41,12 @@ struct SmtpSendOptions {
     QString extraCaFile;       // PEM certificates trusted beside the system store
 };
 
-// Sends bytes (CR LF, not dot-stuffed) from sender to every recipient. "" on success, else an error text.
-// An address with a non-ASCII local part is sent only with SMTPUTF8; a server that does not offer it
-// gets no message. When the connection breaks after the whole body, before the server's final reply,
-// the text says the outcome is unknown: the message may have been delivered.
-// The text sendSmtp gives when the outcome is unknown (detail: libcurl's reason), and how to tell it.
-QString unknownOutcome(const QString& detail);
-bool isUnknownOutcome(const QString& result);
-
-QString sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStringList& recipients,
-                 const QByteArray& bytes, const SmtpSendOptions& options);
+// Sends bytes (CR LF, not dot-stuffed) from sender to every recipient. An address with a non-ASCII local
+// part is sent only with SMTPUTF8; a server that does not offer it gets no message (ServerRefused).
+// When the connection breaks after the whole body, before the server's final reply, the outcome is
+// unknown (OutcomeUnknown): the message may have been delivered. With smtp:// a STARTTLS certificate that
+// cannot be verified does not stop the message: Sent::unverifiedServer names the host then.
+MailOutcome<Sent> sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, const QStringList& recipients,
+                           const QByteArray& bytes, const SmtpSendOptions& options);
 
 } // namespace korimo

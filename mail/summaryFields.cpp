@@ -1,4 +1,4 @@
-#include "summaryRecord.h"
+#include "summaryFields.h"
 
 #include "charsets.h"
 
@@ -6,18 +6,13 @@ namespace korimo {
 
 namespace {
 
-const QString kSubject = QStringLiteral("Subject:");
-const QString kFrom = QStringLiteral(" From:");
-const QString kDate = QStringLiteral(" Date: ");
-
 bool isBidiControl(char16_t c) {
     return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
 // One line of display text. sanitizeForLine() does the work; the loop below only makes sure that no
-// control or bidi character can end up in a record whatever that function lets through. Cleaning a
-// cleaned value changes nothing, which is what lets a record cut back into exactly its values: so
-// the blanks a cut leaves at the end go too.
+// control or bidi character gets through whatever that function lets pass. Cleaning a cleaned value
+// changes nothing: so the blanks a cut leaves at the end go too.
 QString cleanValue(const QString& value) {
     QString text = sanitizeForLine(value);
     QString out;
@@ -38,50 +33,21 @@ QString cleanValue(const QString& value) {
     return out;
 }
 
-void neutralise(QString* value, const QString& keyword) {
-    // "Date:" becomes "Date：" (full-width colon): the record's own separators stay the last ones.
-    const QString replacement = keyword.left(keyword.size() - 1) + QChar(u'\uFF1A');
-    value->replace(keyword, replacement);
-}
-
 } // namespace
 
 SummaryFields summaryFields(const QString& subject, const QString& from, const QString& date) {
-    SummaryFields fields{cleanValue(subject), cleanValue(from), cleanValue(date)};
-    neutralise(&fields.from, QStringLiteral(" From:"));
-    neutralise(&fields.date, QStringLiteral("Date:"));
-    return fields;
+    return {cleanValue(subject), cleanValue(from), cleanValue(date)};
 }
 
-QString buildSummaryRecord(const QString& subject, const QString& from, const QString& date) {
-    const SummaryFields f = summaryFields(subject, from, date);
-    return kSubject + f.subject + kFrom + f.from + kDate + f.date;
-}
-
-SummaryFields splitSummaryRecord(const QString& record) {
-    SummaryFields fields;
-    qsizetype end = record.size();
-    const qsizetype r = record.lastIndexOf(kDate);
-    if (r >= 0) {
-        fields.date = record.mid(r + kDate.size());
-        end = r;
-    }
-    const qsizetype q = end >= kFrom.size() ? record.lastIndexOf(kFrom, end - kFrom.size()) : -1;
-    const qsizetype subjectStart = record.startsWith(kSubject) ? kSubject.size() : 0;
-    if (q >= subjectStart) {
-        fields.from = record.mid(q + kFrom.size(), end - q - kFrom.size());
-        end = q;
-    }
-    if (end > subjectStart)
-        fields.subject = record.mid(subjectStart, end - subjectStart);
-    return fields;
-}
-
-bool isWellFormedSummaryRecord(const QString& record) {
-    if (!record.startsWith(kSubject))
+bool isCleanSummaryValue(const QString& value) {
+    if (value.size() > maxSummaryFieldLength || value != value.trimmed())
         return false;
-    const SummaryFields f = splitSummaryRecord(record);
-    return buildSummaryRecord(f.subject, f.from, f.date) == record;
+    for (QChar c : value) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0) || isBidiControl(u))
+            return false;
+    }
+    return true;
 }
 
 QByteArray headerValue(QByteArrayView headers, QByteArrayView name) {
@@ -141,9 +107,9 @@ QString senderText(QByteArrayView raw) {
     return out;
 }
 
-QString summaryFromHeaders(QByteArrayView headers) {
-    return buildSummaryRecord(decodeHeaderText(headerValue(headers, "Subject")),
-                              senderText(headerValue(headers, "From")), decodeHeaderText(headerValue(headers, "Date")));
+SummaryFields summaryFromHeaders(QByteArrayView headers) {
+    return summaryFields(decodeHeaderText(headerValue(headers, "Subject")), senderText(headerValue(headers, "From")),
+                         decodeHeaderText(headerValue(headers, "Date")));
 }
 
 } // namespace korimo

@@ -1,7 +1,8 @@
-// A POP3 server for transcript tests: it accepts connections on a free loopback port and plays one
-// script per connection: lines it expects from the client (compared exactly), bytes it sends, a stall,
-// a dropped connection. Everything the client sent is recorded, also after the script has ended, so a
-// test can assert what was NOT sent. Plain POSIX sockets on a thread of its own.
+// A line server for POP3 and SMTP transcript tests: it accepts connections on a free loopback port and
+// plays one script per connection: lines it expects from the client (compared exactly, or by prefix when
+// the expected text ends in '*'), lines it skips up to one, bytes it sends, a stall, a dropped connection. Everything
+// the client sent is recorded, also after the script has ended, so a test can assert what was NOT sent. Plain POSIX
+// sockets on a thread of its own.
 #pragma once
 
 #include <QByteArray>
@@ -13,10 +14,10 @@
 
 namespace korimo::test {
 
-class ScriptedPop3Server {
+class ScriptedLineServer {
 public:
     struct Step {
-        enum Kind { Send, Expect, ExpectAlone, Stall, Close } kind;
+        enum Kind { Send, Expect, ExpectAlone, SkipTo, Stall, Close } kind;
         QByteArray data;
         int ms = 0;
     };
@@ -29,9 +30,12 @@ public:
     static Step expectAlone(const QByteArray& text) { return {Step::ExpectAlone, text}; }
     static Step stall(int ms) { return {Step::Stall, {}, ms}; }
     static Step close() { return {Step::Close, {}}; }
+    // Steps in short, separated by '|': ">line" expect, "=line" expectAlone, "^line" skip up to that line,
+    // "<line" line, "{bytes" send, "~ms" stall, "!" close.
+    static Script parse(const QString& text);
 
-    explicit ScriptedPop3Server(QList<Script> connections);
-    ~ScriptedPop3Server();
+    explicit ScriptedLineServer(QList<Script> connections);
+    ~ScriptedLineServer();
 
     quint16 port() const { return port_; }
     // Waits (at most timeoutMs) until every script has run and its client has gone.
@@ -45,13 +49,13 @@ private:
     void run();
     void serve(int fd, const Script& script);
     bool readLine(int fd, QByteArray* buffer, QByteArray* line, int timeoutMs);
+    void fail(const QString& text);
 
     QList<Script> scripts_;
     int listenFd_ = -1;
     quint16 port_ = 0;
     std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> done_{false};
+    std::atomic<bool> stop_{false}, done_{false};
     mutable QMutex mutex_;
     QList<QByteArray> received_;
     QStringList failures_;
