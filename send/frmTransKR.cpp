@@ -6,7 +6,6 @@
 #include "mailTransport.h"
 #include "mainWindowLink.h"
 #include "sendLogic.h"
-#include "smtpSender.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -237,21 +236,16 @@ void frmTransKR::Command1_Click() {
         return;
     }
 
-    QString result;
+    std::optional<MailOutcome<Sent>> result;
     {
         SendingGuard guard(sending_, Command1);
         MailTransport& transport = transport_;
-        const SendRequest r = v.request;
-        result = busyCall([&transport, r] {
-            return transport.SendMail(r.server, r.recipients, r.sender, r.subject, r.body, r.attachment);
-        });
+        const OutgoingMail mail = v.request;
+        result.emplace(busyCall([&transport, mail] { return transport.send(mail); }));
     }
-
-    if (!result.isEmpty()) {
-        // The message did not leave, or (the connection broke before the server's last reply) it may
-        // have: that is no plain error, and the text says so. Keep the body, the attachment and the
-        // window either way.
-        dialogs_.message(this, isUnknownOutcome(result) ? result : QStringLiteral("エラー") + result);
+    if (!result->ok()) {
+        // The message did not leave, or it may have: keep the body, the attachment and the window.
+        dialogs_.message(this, sendFailureText(result->error()));
         return;
     }
     Check2->setChecked(false);
@@ -283,7 +277,7 @@ int frmTransKR::kVScro(QListWidget* list) {
 }
 
 void frmTransKR::closeEvent(QCloseEvent* event) {
-    // While SendMail runs the window stays: the send still refers to it.
+    // While send() runs the window stays: the send still refers to it.
     if (sending_) {
         event->ignore();
         return;
