@@ -11,7 +11,6 @@
 #include "trayIcon.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
@@ -93,12 +92,8 @@ struct MainWindowFixture {
     }
     frmMainKR& make() {
         window = std::make_unique<frmMainKR>(folder(), transport, dialogs);
-        auto t = std::make_unique<RecordingTray>();
-        tray = t.get();
-        window->setTrayIcon(std::move(t));
-        auto s = std::make_unique<RecordingSound>();
-        sound = s.get();
-        window->setSound(std::move(s));
+        window->setTrayIcon(std::unique_ptr<TrayIcon>(tray = new RecordingTray));
+        window->setSound(std::unique_ptr<NotificationSound>(sound = new RecordingSound));
         window->setQuitAtOnce([this] { ++quits; });
         window->setTickInterval(kNoTick);
         return *window;

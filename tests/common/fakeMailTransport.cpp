@@ -26,7 +26,7 @@ MessageSummary FakeMailTransport::msg(const QString& subject, const QString& fro
     return MessageSummary{0, {}, subject, from, QStringLiteral("Mon, 1 Jan 2024 09:00:00 +0900")};
 }
 
-std::optional<MailError> FakeMailTransport::enter(Call call, const Mailbox* login, Box** box) {
+std::optional<MailError> FakeMailTransport::enter(Call call, const Mailbox* login, Box** box, const MessageRef* ref) {
     calls_.append(call);
     if (!errors.isEmpty())
         return errors.dequeue();
@@ -38,6 +38,9 @@ std::optional<MailError> FakeMailTransport::enter(Call call, const Mailbox* logi
     if (it->password != login->password)
         return MailError{MailErrorKind::LoginRefused, QStringLiteral("-ERR authentication failed")};
     *box = &*it;
+    if (ref &&
+        (ref->number < 1 || ref->number > it->messages.size() || it->messages.at(ref->number - 1).uid != ref->uid))
+        return MailError{MailErrorKind::MailboxChanged, {}}; // the number no longer names the listed message
     return std::nullopt;
 }
 
@@ -63,10 +66,8 @@ MailOutcome<Listing> FakeMailTransport::list(const Mailbox& login, const QString
 MailOutcome<Done> FakeMailTransport::remove(const Mailbox& login, const MessageRef& ref) {
     QMutexLocker lock(&mutex_);
     Box* b = nullptr;
-    if (auto e = enter({QStringLiteral("remove"), login.server, ref}, &login, &b))
+    if (auto e = enter({QStringLiteral("remove"), login.server, ref}, &login, &b, &ref))
         return *e;
-    if (ref.number < 1 || ref.number > b->messages.size() || b->messages.at(ref.number - 1).uid != ref.uid)
-        return MailError{MailErrorKind::MailboxChanged, {}};
     b->messages.removeAt(ref.number - 1);
     if (ref.number <= b->raw.size())
         b->raw.removeAt(ref.number - 1);
@@ -76,10 +77,8 @@ MailOutcome<Done> FakeMailTransport::remove(const Mailbox& login, const MessageR
 MailOutcome<QString> FakeMailTransport::save(const Mailbox& login, const MessageRef& ref, const QString& folder) {
     QMutexLocker lock(&mutex_);
     Box* b = nullptr;
-    if (auto e = enter({QStringLiteral("save"), login.server, ref, folder}, &login, &b))
+    if (auto e = enter({QStringLiteral("save"), login.server, ref, folder}, &login, &b, &ref))
         return *e;
-    if (ref.number < 1 || ref.number > b->messages.size() || b->messages.at(ref.number - 1).uid != ref.uid)
-        return MailError{MailErrorKind::MailboxChanged, {}};
     const QByteArray bytes =
         ref.number <= b->raw.size() ? b->raw.at(ref.number - 1) : b->messages.at(ref.number - 1).subject.toUtf8();
     const QString path = folder + QStringLiteral("/fake-%1.eml").arg(++serial_);
@@ -90,15 +89,11 @@ MailOutcome<QString> FakeMailTransport::save(const Mailbox& login, const Message
 }
 
 MailOutcome<MailMessage> FakeMailTransport::read(const QString& path, bool saveAttachments, const QString& folder) {
-    decltype(readMail) custom;
-    {
-        QMutexLocker lock(&mutex_);
-        if (auto e = enter({QStringLiteral("read"), {}, {}, path + u'|' + folder}, nullptr, nullptr))
-            return *e;
-        custom = readMail;
-    }
-    if (custom)
-        return custom(path, saveAttachments);
+    QMutexLocker lock(&mutex_);
+    if (auto e = enter({QStringLiteral("read"), {}, {}, path + u'|' + folder}, nullptr, nullptr))
+        return *e;
+    if (readMail)
+        return readMail(path, saveAttachments);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return MailError{MailErrorKind::LocalFile, path};

@@ -42,8 +42,8 @@ public:
     MailOutcome<MailMessage> read(const QString& path, bool saveAttachments, const QString& folder) override;
 
 private:
-    // Logs the call; the canned error or the mailbox's own refusal, else the mailbox.
-    std::optional<MailError> enter(Call call, const Mailbox* login, Box** box);
+    // Logs the call; the canned error, the mailbox's refusal or a stale ref, else the mailbox.
+    std::optional<MailError> enter(Call call, const Mailbox* login, Box** box, const MessageRef* ref = nullptr);
     mutable QMutex mutex_;
     QHash<QString, Box> boxes_;
     QList<Call> calls_;
