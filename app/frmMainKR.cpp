@@ -2,6 +2,7 @@
 
 #include "busyCall.h"
 #include "checkRules.h"
+#include "controls.h"
 #include "dialogs.h"
 #include "frmReceiveKR.h"
 #include "frmSetKR.h"
@@ -34,14 +35,10 @@ namespace korimo {
 
 namespace {
 
-struct ControlSpec {
-    int left, top, width, height;
-};
-
-QPushButton* makeButton(QWidget* parent, const QString& caption, const QString& tip, ControlSpec g) {
-    auto* b = new QPushButton(caption, parent);
-    b->setToolTip(tip);
-    b->setGeometry(twipsRect(*parent, g.left, g.top, g.width, g.height));
+// A button at its place in twips.
+QPushButton* placedButton(QWidget* parent, const QString& caption, const QString& tip, QRect twips) {
+    QPushButton* b = makeButton(parent, caption, tip);
+    b->setGeometry(twipsRect(*parent, twips.x(), twips.y(), twips.width(), twips.height()));
     return b;
 }
 
@@ -110,16 +107,16 @@ void frmMainKR::buildControls() {
     setFixedSize(twipsToPixelsX(*this, 6045), twipsToPixelsY(*this, 930));
 
     // Created in tab order.
-    Command1 = makeButton(this, QStringLiteral("開始"), QStringLiteral("タスクトレイに常駐しチェックを開始します"),
-                          {5040, 120, 855, 735});
-    Command2 = makeButton(this, QStringLiteral("手動チェック"), QStringLiteral("メールボックスをチェックします"),
-                          {2280, 480, 1215, 375});
-    Command3 = makeButton(this, QStringLiteral("メーラー起動"), QStringLiteral("指定したメーラーを起動します"),
-                          {960, 480, 1215, 375});
-    Command4 = makeButton(this, QStringLiteral("送信"), QStringLiteral("簡易送信します"), {3600, 120, 615, 735});
-    Command5 = makeButton(this, QStringLiteral("受信"), QStringLiteral("受信します"), {4320, 120, 615, 735});
-    Command6 =
-        makeButton(this, QStringLiteral("設定"), QStringLiteral("送受信・動作等の設定をします"), {120, 600, 735, 255});
+    Command1 = placedButton(this, QStringLiteral("開始"), QStringLiteral("タスクトレイに常駐しチェックを開始します"),
+                            QRect(5040, 120, 855, 735));
+    Command2 = placedButton(this, QStringLiteral("手動チェック"), QStringLiteral("メールボックスをチェックします"),
+                            QRect(2280, 480, 1215, 375));
+    Command3 = placedButton(this, QStringLiteral("メーラー起動"), QStringLiteral("指定したメーラーを起動します"),
+                            QRect(960, 480, 1215, 375));
+    Command4 = placedButton(this, QStringLiteral("送信"), QStringLiteral("簡易送信します"), QRect(3600, 120, 615, 735));
+    Command5 = placedButton(this, QStringLiteral("受信"), QStringLiteral("受信します"), QRect(4320, 120, 615, 735));
+    Command6 = placedButton(this, QStringLiteral("設定"), QStringLiteral("送受信・動作等の設定をします"),
+                            QRect(120, 600, 735, 255));
 
     Label1 = new QLabel(QStringLiteral("周期(分)"), this);
     Label1->setGeometry(twipsRect(*this, 0, 0, 735, 255));

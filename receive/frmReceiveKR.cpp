@@ -1,6 +1,7 @@
 #include "frmReceiveKR.h"
 
 #include "busyCall.h"
+#include "controls.h"
 #include "dialogs.h"
 #include "iniKeys.h"
 #include "mainWindowLink.h"
@@ -27,13 +28,6 @@ namespace {
 
 const QString kListTip() {
     return QStringLiteral("左の番号をダブルクリックすると本文が表示(取込み)されます");
-}
-
-QPushButton* makeButton(QWidget* parent, const QString& caption, const QString& tip) {
-    auto* b = new QPushButton(caption, parent);
-    b->setToolTip(tip);
-    b->setAutoDefault(false);
-    return b;
 }
 
 } // namespace
@@ -94,7 +88,7 @@ void frmReceiveKR::buildControls() {
     Text2 = new QLineEdit(this);
     Text2->setToolTip(restoreTip);
     Text2->setAttribute(Qt::WA_InputMethodEnabled, false);
-    Command2 = makeButton(this, QStringLiteral("終了"), QString());
+    Command2 = makeButton(this, QStringLiteral("終了"));
     Command3 = makeButton(this, QStringLiteral("全削"), QStringLiteral("すべてのメールを削除します"));
 
     Command5->setGeometry(twipsRect(*this, 120, 120, 615, 375));

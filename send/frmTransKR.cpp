@@ -1,6 +1,7 @@
 #include "frmTransKR.h"
 
 #include "busyCall.h"
+#include "controls.h"
 #include "dialogs.h"
 #include "iniKeys.h"
 #include "mailTransport.h"
@@ -101,17 +102,15 @@ void frmTransKR::buildControls() {
 
     Check2 = new QCheckBox(QStringLiteral("添付"), this);
     Check2->setToolTip(QStringLiteral("添付ファイルがある場合チェックを入れます"));
-    Command3 = new QPushButton(QStringLiteral("参照"), this);
-    Command3->setToolTip(QStringLiteral("添付ファイルがある場所を指定します"));
+    Command3 = makeButton(this, QStringLiteral("参照"), QStringLiteral("添付ファイルがある場所を指定します"));
     Command3->setVisible(false);
     Text5 = new QLineEdit(this);
     Text5->setVisible(false);
 
     Check1 = new QCheckBox(QStringLiteral("送信後閉じる"), this);
     Check1->setToolTip(QStringLiteral("送信後閉じるかそのまま続けるか指定します"));
-    Command1 = new QPushButton(QStringLiteral("送信"), this);
-    Command1->setToolTip(QStringLiteral("送信を開始します"));
-    Command2 = new QPushButton(QStringLiteral("終了"), this);
+    Command1 = makeButton(this, QStringLiteral("送信"), QStringLiteral("送信を開始します"));
+    Command2 = makeButton(this, QStringLiteral("終了"));
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label1, 0, 0);
