@@ -3,10 +3,8 @@
 #include "receiveLogic.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <unistd.h>
 
 using namespace korimo;
 using namespace korimo::receive;
