@@ -2,7 +2,11 @@
 
 #include "busyCall.h"
 #include "checkRules.h"
+#include "controls.h"
 #include "dialogs.h"
+#include "frmReceiveKR.h"
+#include "frmSetKR.h"
+#include "frmTransKR.h"
 #include "iniKeys.h"
 #include "mailTransport.h"
 #include "notificationSound.h"
@@ -23,35 +27,18 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
-
-// The other windows, plugged in when they are part of the build.
-#if __has_include("frmTransKR.h")
-#include "frmTransKR.h"
-#define KORIMO_HAVE_SEND_WINDOW 1
-#endif
-#if __has_include("frmReceiveKR.h")
-#include "frmReceiveKR.h"
-#define KORIMO_HAVE_RECEIVE_WINDOW 1
-#endif
-#if __has_include("frmSetKR.h")
-#include "frmSetKR.h"
-#define KORIMO_HAVE_SETTINGS_WINDOW 1
-#endif
 
 namespace korimo {
 
 namespace {
 
-struct ControlSpec {
-    int left, top, width, height;
-};
-
-QPushButton* makeButton(QWidget* parent, const QString& caption, const QString& tip, ControlSpec g) {
-    auto* b = new QPushButton(caption, parent);
-    b->setToolTip(tip);
-    b->setGeometry(twipsRect(*parent, g.left, g.top, g.width, g.height));
+// A button at its place in twips.
+QPushButton* placedButton(QWidget* parent, const QString& caption, const QString& tip, QRect twips) {
+    QPushButton* b = makeButton(parent, caption, tip);
+    b->setGeometry(twipsRect(*parent, twips.x(), twips.y(), twips.width(), twips.height()));
     return b;
 }
 
@@ -75,27 +62,21 @@ frmMainKR::frmMainKR(const ProgramFolders& programFolder, MailTransport& transpo
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(app, &QGuiApplication::focusWindowChanged, this, &frmMainKR::focusWindowChanged);
 
-#ifdef KORIMO_HAVE_SEND_WINDOW
     makers_.send = [this]() -> QWidget* {
         auto* w = new frmTransKR(programFolder_, transport_, dialogs_, *this);
         w->Form_Load();
         return w;
     };
-#endif
-#ifdef KORIMO_HAVE_RECEIVE_WINDOW
     makers_.receive = [this]() -> QWidget* {
         auto* w = new frmReceiveKR(programFolder_, transport_, dialogs_, *this);
         w->Form_Load();
         return w;
     };
-#endif
-#ifdef KORIMO_HAVE_SETTINGS_WINDOW
     makers_.settings = [this]() -> QWidget* {
         auto* w = new frmSetKR(programFolder_, dialogs_, *this);
         w->Form_Load();
         return w;
     };
-#endif
 }
 
 frmMainKR::~frmMainKR() {
@@ -126,16 +107,16 @@ void frmMainKR::buildControls() {
     setFixedSize(twipsToPixelsX(*this, 6045), twipsToPixelsY(*this, 930));
 
     // Created in tab order.
-    Command1 = makeButton(this, QStringLiteral("開始"), QStringLiteral("タスクトレイに常駐しチェックを開始します"),
-                          {5040, 120, 855, 735});
-    Command2 = makeButton(this, QStringLiteral("手動チェック"), QStringLiteral("メールボックスをチェックします"),
-                          {2280, 480, 1215, 375});
-    Command3 = makeButton(this, QStringLiteral("メーラー起動"), QStringLiteral("指定したメーラーを起動します"),
-                          {960, 480, 1215, 375});
-    Command4 = makeButton(this, QStringLiteral("送信"), QStringLiteral("簡易送信します"), {3600, 120, 615, 735});
-    Command5 = makeButton(this, QStringLiteral("受信"), QStringLiteral("受信します"), {4320, 120, 615, 735});
-    Command6 =
-        makeButton(this, QStringLiteral("設定"), QStringLiteral("送受信・動作等の設定をします"), {120, 600, 735, 255});
+    Command1 = placedButton(this, QStringLiteral("開始"), QStringLiteral("タスクトレイに常駐しチェックを開始します"),
+                            QRect(5040, 120, 855, 735));
+    Command2 = placedButton(this, QStringLiteral("手動チェック"), QStringLiteral("メールボックスをチェックします"),
+                            QRect(2280, 480, 1215, 375));
+    Command3 = placedButton(this, QStringLiteral("メーラー起動"), QStringLiteral("指定したメーラーを起動します"),
+                            QRect(960, 480, 1215, 375));
+    Command4 = placedButton(this, QStringLiteral("送信"), QStringLiteral("簡易送信します"), QRect(3600, 120, 615, 735));
+    Command5 = placedButton(this, QStringLiteral("受信"), QStringLiteral("受信します"), QRect(4320, 120, 615, 735));
+    Command6 = placedButton(this, QStringLiteral("設定"), QStringLiteral("送受信・動作等の設定をします"),
+                            QRect(120, 600, 735, 255));
 
     Label1 = new QLabel(QStringLiteral("周期(分)"), this);
     Label1->setGeometry(twipsRect(*this, 0, 0, 735, 255));
@@ -181,14 +162,7 @@ void frmMainKR::LoadSettings() {
     placement_.restore(*this, QPoint(readInt(ini_, keys::MainLeft), readInt16(ini_, keys::MainTop)), size());
     Text1->setText(QString::number(readInt(ini_, keys::MainPeriod)));
     NoticeIconPath = readString(ini_, keys::NoticeIcon, noticeIconDefault(programFolder_));
-    Servers.clear();
-    Accounts.clear();
-    Passwords.clear();
-    for (int i = 0; i < keys::Servers.count; ++i) {
-        Servers << readString(ini_, keys::Servers, i);
-        Accounts << readString(ini_, keys::Accounts, i);
-        Passwords << readString(ini_, keys::Passwords, i);
-    }
+    boxes_ = readMailboxes(ini_);
     ExcludeSenders.clear();
     ExcludeSubjects.clear();
     for (int i = 0; i < keys::ExcludeSenders.count; ++i) {
@@ -228,19 +202,18 @@ void frmMainKR::EnableControls() {
 
 void frmMainKR::closeEvent(QCloseEvent* event) {
     // Form_QueryUnload: while a notification is on screen only the program itself may close the window.
-    if (Notifying == 1 && !closingByCode_) {
+    if (mode_.place == Place::Announcing && !mode_.endingFromOutside) {
         event->ignore();
         return;
     }
     // A close asked for during a check is carried out when the check is over.
-    if (checking_) {
-        closePending_ = true;
+    if (deferDuringCheck(mode_, Deferred::Close)) {
         event->ignore();
         return;
     }
     // Form_Unload.
     SaveSettings();
-    unloaded_ = true;
+    mode_ = next(mode_, MainEvent::Unload);
     event->accept();
     QMetaObject::invokeMethod(this, &frmMainKR::endWhenNoWindowLeft, Qt::QueuedConnection);
 }
@@ -248,7 +221,7 @@ void frmMainKR::closeEvent(QCloseEvent* event) {
 void frmMainKR::endWhenNoWindowLeft() {
     // Hiding the window in tray mode, or closing another window, never ends the program; an ordinary
     // end from outside leaves the loop itself.
-    if (!unloaded_ || ending_)
+    if (!mode_.unloaded || mode_.endingFromOutside)
         return;
     for (const QPointer<QWidget>& w : {sendWindow_, receiveWindow_, settingsWindow_})
         if (w)
@@ -257,8 +230,9 @@ void frmMainKR::endWhenNoWindowLeft() {
 }
 
 void frmMainKR::endOrdinarily() {
-    if (std::exchange(ending_, true))
+    if (mode_.endingFromOutside)
         return;
+    mode_ = next(mode_, MainEvent::EndFromOutside);
     endDeadline_ = QDeadlineTimer(kEndWaitMs);
     continueEnding();
 }
@@ -282,10 +256,8 @@ void frmMainKR::continueEnding() {
     Timer1->stop();
     Timer2->stop();
     // Each open window closes as its own "終了" would close it, writing its section.
-#ifdef KORIMO_HAVE_RECEIVE_WINDOW
     if (auto* receive = qobject_cast<frmReceiveKR*>(receiveWindow_.data()))
         receive->Command2_Click();
-#endif
     for (const QPointer<QWidget>& w : {sendWindow_, receiveWindow_, settingsWindow_})
         if (w)
             w->close();
@@ -296,9 +268,8 @@ void frmMainKR::continueEnding() {
         std::fflush(nullptr);
         ::_exit(0);
     }
-    closingByCode_ = true;
     close();
-    if (!unloaded_)
+    if (!mode_.unloaded)
         SaveSettings();
     quitAtOnce_();
 }
@@ -324,8 +295,8 @@ void frmMainKR::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // Tray mode without a notification area: the user bringing the minimised window back is what the
     // left button on the icon would have done.
-    if (event->type() == QEvent::WindowStateChange && !showingByCode_ && InTray == 1 && trayFallback_ && isVisible() &&
-        !isMinimized())
+    if (event->type() == QEvent::WindowStateChange && !showingByCode_ && mode_.place == Place::Tray &&
+        mode_.minimisedForTray && isVisible() && !isMinimized())
         QMetaObject::invokeMethod(this, &frmMainKR::trayLeftReleased, Qt::QueuedConnection);
 }
 
@@ -350,16 +321,13 @@ void frmMainKR::focusWindowChanged(QWindow* now) {
 }
 
 void frmMainKR::Form_Activate() {
-    if (Notifying == 1 || checking_)
+    if (mode_.place == Place::Announcing || mode_.checking)
         return;
     CheckMailboxes();
 }
 
 bool frmMainKR::anyServer() const {
-    for (const QString& server : Servers)
-        if (!server.isEmpty())
-            return true;
-    return false;
+    return std::any_of(boxes_.begin(), boxes_.end(), [](const Mailbox& b) { return !b.server.isEmpty(); });
 }
 
 void frmMainKR::loadIcon(const QString& path) {
@@ -374,84 +342,70 @@ void frmMainKR::loadIcon(const QString& path) {
 }
 
 void frmMainKR::CheckMailboxes() {
-    if (checking_)
+    if (mode_.checking)
         return; // never two checks at once
-    checking_ = true;
+    mode_ = next(mode_, MainEvent::CheckBegins);
     // Disabling the controls takes the focus from them; it goes back where it was afterwards.
     const QPointer<QWidget> hadFocus = focusWidget();
     Label2->setText(checkingStatusText());
     DisableControls();
 
-    QList<Mailbox> boxes;
-    for (int i = 0; i < Servers.size(); ++i)
-        boxes.append(Mailbox{Servers.at(i), Accounts.value(i), Passwords.value(i)});
-    QList<MailResult> results;
+    QList<MailOutcome<Listing>> listings;
     if (anyServer()) {
         // The listing runs on a worker thread; meanwhile the window keeps painting its status and
         // disabled controls, and user input waits.
         const QString folder = dataFolder(programFolder_);
         MailTransport& transport = transport_;
+        const QList<Mailbox> boxes = boxes_;
         try {
-            results = busyCall([&transport, boxes, folder] { return transport.ListMailboxes(boxes, folder); });
+            listings = busyCall([&transport, boxes, folder] { return transport.listAll(boxes, folder); });
         } catch (const std::exception& e) {
-            results = QList<MailResult>(boxes.size(), MailResult::text(QString::fromLocal8Bit(e.what())));
+            listings = QList<MailOutcome<Listing>>(
+                boxes.size(), MailError{MailErrorKind::Protocol, QString::fromLocal8Bit(e.what())});
         } catch (...) {
-            results = QList<MailResult>(boxes.size(), MailResult::text(QString()));
+            listings = QList<MailOutcome<Listing>>(boxes.size(), MailError{});
         }
     }
-    const CheckTally tally = tallyCheck(boxes, results, ExcludeSubjects, ExcludeSenders);
-
+    const CheckTally tally = tallyCheck(boxes_, listings, ExcludeSubjects, ExcludeSenders);
     // Failed mailboxes are named in the status line's tooltip until they next answer.
-    for (const int slot : tally.answered) {
-        failures_.removeIf([slot](const QPair<int, QString>& f) { return f.first == slot; });
-        if (!results.value(slot).note().isEmpty()) // e.g. a server whose identity was not verified
-            failures_.append({slot, results.value(slot).note()});
-    }
-    for (const auto& failure : tally.failed) {
-        failures_.removeIf([&failure](const QPair<int, QString>& f) { return f.first == failure.first; });
-        failures_.append(failure);
-    }
-    std::sort(failures_.begin(), failures_.end(),
-              [](const QPair<int, QString>& a, const QPair<int, QString>& b) { return a.first < b.first; });
+    failures_.update(tally, listings);
 
     Label2->setText(checkStatusText(tally.total));
-    Label2->setToolTip(failureToolTip(failures_)); // escaped there
+    Label2->setToolTip(failureToolTip(failures_.entries())); // escaped there
     EnableControls();
     if (hadFocus && hadFocus->isEnabled() && !focusWidget())
         hadFocus->setFocus();
 
     const qint16 counted = tally.counted();
-    if (decideAfterCheck(counted, LastCount, InTray == 1) == CheckDecision::Announce)
+    if (decideAfterCheck(counted, LastCount, mode_.place == Place::Tray) == CheckDecision::Announce)
         announce();
     else
         loadIcon(defaultIconPath(programFolder_));
     LastCount = counted;
 
-    checking_ = false;
-    if (tick1Pending_ || tick2Pending_ || leftPending_ || rightPending_ || closePending_)
+    mode_ = next(mode_, MainEvent::CheckEnds);
+    if (mode_.deferred != 0)
         QMetaObject::invokeMethod(this, &frmMainKR::runDeferred, Qt::QueuedConnection);
 }
 
 void frmMainKR::runDeferred() {
-    if (checking_)
+    if (mode_.checking)
         return; // the check that is running now hands them on when it ends
-    if (std::exchange(tick1Pending_, false) && Timer1->isActive())
+    if (takeDeferred(mode_, Deferred::Tick) && Timer1->isActive())
         Timer1_Timer();
-    if (std::exchange(tick2Pending_, false) && Timer2->isActive())
+    if (takeDeferred(mode_, Deferred::AnnouncementTick) && Timer2->isActive())
         Timer2_Timer();
-    if (std::exchange(leftPending_, false))
+    if (takeDeferred(mode_, Deferred::LeftButton))
         trayLeftReleased();
-    if (std::exchange(rightPending_, false))
+    if (takeDeferred(mode_, Deferred::RightButton))
         trayRightReleased();
-    if (std::exchange(closePending_, false))
+    if (takeDeferred(mode_, Deferred::Close))
         close();
 }
 
 void frmMainKR::Timer1_Timer() {
-    if (checking_) {
-        tick1Pending_ = true;
+    if (deferDuringCheck(mode_, Deferred::Tick))
         return;
-    }
     followTrayHost();
     ++CheckTicks;
     if (timedCheckDue(CheckTicks, Text1->text())) {
@@ -461,19 +415,19 @@ void frmMainKR::Timer1_Timer() {
 }
 
 void frmMainKR::followTrayHost() {
-    if (InTray != 1)
+    if (mode_.place != Place::Tray)
         return;
-    if (trayFallback_ && tray_->available()) {
+    if (mode_.minimisedForTray && tray_->available()) {
         // A notification area appeared: use it from now on.
         tray_->add(trayPicture_, trayTip_);
-        trayFallback_ = false;
+        mode_ = next(mode_, MainEvent::TrayHostAppeared);
         showingByCode_ = true;
         hide();
         showingByCode_ = false;
-    } else if (!trayFallback_ && !tray_->available()) {
+    } else if (!mode_.minimisedForTray && !tray_->available()) {
         // The notification area went away: never leave the program unreachable.
         tray_->remove();
-        trayFallback_ = true;
+        mode_ = next(mode_, MainEvent::TrayHostGone);
         showingByCode_ = true;
         showMinimized();
         showingByCode_ = false;
@@ -490,22 +444,19 @@ void frmMainKR::Command1_Click() {
     showingByCode_ = true;
     if (tray_->available()) {
         tray_->add(trayPicture_, trayTip_);
-        trayFallback_ = false;
+        mode_ = next(mode_, MainEvent::EnterTray);
         hide();
     } else {
-        trayFallback_ = true;
+        mode_ = next(mode_, MainEvent::EnterTrayMinimised);
         showMinimized();
     }
     showingByCode_ = false;
-    InTray = 1;
     Timer1->start(tickMs_);
     CheckMailboxes();
 }
 
 void frmMainKR::RemoveTrayIcon() {
     tray_->remove();
-    trayFallback_ = false;
-    InTray = 0;
     Timer1->stop();
 }
 
@@ -516,7 +467,7 @@ void frmMainKR::announce() {
         else
             sound_->playWav(readString(ini_, keys::WavFile)); // read anew at every announcement
     }
-    Notifying = 1;
+    mode_ = next(mode_, MainEvent::Announce);
     DisableControls();
     showingByCode_ = true;
     placement_.keepOnScreen(*this); // an announcement on a monitor since unplugged would go unseen
@@ -529,27 +480,22 @@ void frmMainKR::announce() {
 }
 
 void frmMainKR::Timer2_Timer() {
-    if (checking_) {
-        tick2Pending_ = true;
+    if (deferDuringCheck(mode_, Deferred::AnnouncementTick))
         return;
-    }
     ++ShowTicks;
     if (notificationOver(ShowTicks, ShowSeconds)) {
         EnableControls();
         ShowTicks = 0;
         Timer2->stop();
-        Notifying = 0;
+        mode_ = next(mode_, MainEvent::AnnouncementOver);
         Command1_Click();
     }
 }
 
 void frmMainKR::trayLeftReleased() {
-    if (checking_) {
-        leftPending_ = true;
+    if (deferDuringCheck(mode_, Deferred::LeftButton) || mode_.place != Place::Tray)
         return;
-    }
-    if (InTray == 0)
-        return;
+    mode_ = next(mode_, MainEvent::ShowWindow);
     loadIcon(defaultIconPath(programFolder_));
     showingByCode_ = true;
     placement_.keepOnScreen(*this);
@@ -561,12 +507,9 @@ void frmMainKR::trayLeftReleased() {
 }
 
 void frmMainKR::trayRightReleased() {
-    if (checking_) {
-        rightPending_ = true;
+    if (deferDuringCheck(mode_, Deferred::RightButton) || mode_.place != Place::Tray)
         return;
-    }
-    if (InTray == 0)
-        return;
+    mode_ = next(mode_, MainEvent::LeaveTray);
     RemoveTrayIcon();
     quitAtOnce_();
 }
@@ -622,7 +565,7 @@ void frmMainKR::Command6_Click() {
 }
 
 void frmMainKR::restoreNormal() {
-    if (InTray == 1)
+    if (mode_.place == Place::Tray)
         return; // waiting in the tray (or minimised in its place): stay there
     showingByCode_ = true;
     if (isVisible())
@@ -637,7 +580,7 @@ void frmMainKR::setStatusLine(const QString& text) {
 }
 
 void frmMainKR::focusStartButtonIfShown() {
-    if (InTray == 1 || !isVisible())
+    if (mode_.place == Place::Tray || !isVisible())
         return;
     activateWindow();
     Command1->setFocus();

@@ -3,6 +3,8 @@
 // the tray icon and the new-mail announcement, and opens the send, receive and settings windows.
 #pragma once
 
+#include "checkRules.h"
+#include "mainMode.h"
 #include "mainWindowLink.h"
 #include "modIniFile.h"
 #include "programFolders.h"
@@ -80,7 +82,6 @@ public:
     void Timer1_Timer();
     // Tray mode and the announcement.
     void Command1_Click();
-    void RemoveTrayIcon();
     void Timer2_Timer();
     void trayLeftReleased();
     void trayRightReleased();
@@ -100,9 +101,12 @@ public:
     const IniFile& ini() const { return ini_; }
     // The icon file the window shows now ("" for the built-in picture).
     const QString& windowIconPath() const { return iconPath_; }
-    bool checking() const { return checking_; }
+    // Where the program waits, whether a check runs, what waits for its end.
+    const MainMode& mode() const { return mode_; }
+    bool checking() const { return mode_.checking; }
     // Tray mode without a notification area: the window waits minimised instead of in the tray.
-    bool trayFallback() const { return trayFallback_; }
+    bool trayFallback() const { return mode_.minimisedForTray; }
+    qint16 lastCount() const { return LastCount; }
 
     // Controls.
     QPushButton* Command1; // チェック/開始: enter tray mode
@@ -117,20 +121,6 @@ public:
     QTimer* Timer1;        // the period timer, 1 s while in tray mode
     QTimer* Timer2;        // the notification timer, 1 s while a notification shows
 
-    // Window state, loaded by LoadSettings unless noted.
-    QStringList Servers, Accounts, Passwords;    // 5 each
-    QStringList ExcludeSenders, ExcludeSubjects; // 20 each
-    qint16 LastCount = 0;
-    QString MailerPath;
-    qint16 ShowSeconds = 2;
-    quint8 SoundOn = 0;
-    quint8 WavSound = 1; // 0: beep; 1: play the WAV file of label16
-    QString NoticeIconPath;
-    quint8 InTray = 0;    // not loaded
-    quint8 Notifying = 0; // not loaded
-    int CheckTicks = 0;   // not loaded
-    int ShowTicks = 0;    // not loaded
-
 protected:
     // Form_QueryUnload and Form_Unload.
     void closeEvent(QCloseEvent* event) override;
@@ -138,7 +128,19 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Window state, loaded by LoadSettings unless noted.
+    QStringList ExcludeSenders, ExcludeSubjects; // 20 each
+    qint16 LastCount = 0;
+    QString MailerPath;
+    qint16 ShowSeconds = 2;
+    quint8 SoundOn = 0;
+    quint8 WavSound = 1; // 0: beep; 1: play the WAV file of label16
+    QString NoticeIconPath;
+    int CheckTicks = 0; // not loaded
+    int ShowTicks = 0;  // not loaded
+
     void buildControls();
+    void RemoveTrayIcon();
     void announce();
     void loadIcon(const QString& path);
     bool anyServer() const;
@@ -164,18 +166,12 @@ private:
     QString iconPath_;
     QIcon trayPicture_; // the window's picture and the tip when tray mode was last entered
     QString trayTip_;
-    QList<QPair<int, QString>> failures_; // mailboxes whose last check failed, with the transport's text
-    bool closingByCode_ = false;
-    bool unloaded_ = false; // the main window was closed: the program ends once no window is left
-    bool ending_ = false;   // endOrdinarily() is under way
+    QList<Mailbox> boxes_;
+    FailedMailboxes failures_;
+    MainMode mode_;
     QDeadlineTimer endDeadline_;
-    bool checking_ = false;
-    bool trayFallback_ = false;      // in tray mode, minimised because no notification area exists
     bool showingByCode_ = false;     // the program itself is changing the window's state
     bool otherFormHadFocus_ = false; // another window of the program had the focus after this one
-    // What arrived while a check ran and is handled after it.
-    bool tick1Pending_ = false, tick2Pending_ = false, leftPending_ = false, rightPending_ = false,
-         closePending_ = false;
 };
 
 } // namespace korimo

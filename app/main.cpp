@@ -10,22 +10,6 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-namespace {
-
-// The mailboxes as the settings hold them at start-up: SMTP AUTH takes its credentials from the one
-// whose account matches the sender.
-QList<korimo::Mailbox> configuredMailboxes(const QString& programFolder) {
-    const korimo::IniFile ini(programFolder);
-    QList<korimo::Mailbox> boxes;
-    for (int i = 0; i < korimo::keys::Servers.count; ++i)
-        boxes.append({korimo::readString(ini, korimo::keys::Servers, i),
-                      korimo::readString(ini, korimo::keys::Accounts, i),
-                      korimo::readString(ini, korimo::keys::Passwords, i)});
-    return boxes;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("korimo"));
@@ -45,7 +29,7 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtJapanese);
 
     korimo::TransportOptions options;
-    options.accounts = configuredMailboxes(folders.settings);
+    options.accounts = korimo::readMailboxes(korimo::IniFile(folders.settings));
     korimo::RealMailTransport transport(options);
     korimo::QtDialogs dialogs;
     korimo::frmMainKR window(folders, transport, dialogs);

@@ -67,41 +67,4 @@ QString QtDialogs::selectFolder(const QString& title, const QString& startFolder
     return SelectFolder(title, nullptr, 0, kReturnOnlyFsDirs, startFolder);
 }
 
-QStringList ScriptedDialogs::messages() const {
-    QStringList out;
-    for (const Shown& s : shown)
-        if (s.kind == u"message")
-            out << s.text;
-    return out;
-}
-
-void ScriptedDialogs::message(QWidget*, const QString& text) {
-    shown.append({QStringLiteral("message"), text, {}, {}});
-}
-
-void ScriptedDialogs::error(QWidget*, const QString& text) {
-    shown.append({QStringLiteral("error"), text, {}, {}});
-}
-
-bool ScriptedDialogs::question(QWidget*, const QString& text) {
-    shown.append({QStringLiteral("question"), text, {}, {}});
-    return answers.isEmpty() ? false : answers.dequeue();
-}
-
-QString ScriptedDialogs::openFile(QWidget*, const QString& title, const QString& startFolder, const QString& filter) {
-    shown.append({QStringLiteral("openFile"), title, startFolder, filter});
-    return files.isEmpty() ? QString() : files.dequeue();
-}
-
-QString ScriptedDialogs::saveFile(QWidget*, const QString& title, const QString& startFolder,
-                                  const QString& proposedName, const QString&) {
-    shown.append({QStringLiteral("saveFile"), title, startFolder, proposedName});
-    return files.isEmpty() ? QString() : files.dequeue();
-}
-
-QString ScriptedDialogs::selectFolder(const QString& title, const QString& startFolder) {
-    shown.append({QStringLiteral("selectFolder"), title, startFolder, {}});
-    return folders.isEmpty() ? QString() : folders.dequeue();
-}
-
 } // namespace korimo

@@ -2,7 +2,6 @@
 // tests can answer for the user (ScriptedDialogs) instead of driving real dialogs.
 #pragma once
 
-#include <QQueue>
 #include <QString>
 #include <QStringList>
 
@@ -39,32 +38,6 @@ QString toQtFilter(const QString& filter);
 // Real dialogs.
 class QtDialogs : public Dialogs {
 public:
-    void message(QWidget* parent, const QString& text) override;
-    void error(QWidget* parent, const QString& text) override;
-    bool question(QWidget* parent, const QString& text) override;
-    QString openFile(QWidget* parent, const QString& title, const QString& startFolder, const QString& filter) override;
-    QString saveFile(QWidget* parent, const QString& title, const QString& startFolder, const QString& proposedName,
-                     const QString& filter) override;
-    QString selectFolder(const QString& title, const QString& startFolder) override;
-};
-
-// Answers for the user in tests: records what was shown, answers from queues (questions default to
-// No, file and folder dialogs to cancel).
-class ScriptedDialogs : public Dialogs {
-public:
-    struct Shown {
-        QString kind; // "message", "error", "question", "openFile", "saveFile", "selectFolder"
-        QString text; // the text, or the dialog's title
-        QString startFolder;
-        QString extra; // filter; for saveFile the proposed name
-    };
-    QList<Shown> shown;
-    QQueue<bool> answers;
-    QQueue<QString> files;   // answers of openFile/saveFile
-    QQueue<QString> folders; // answers of selectFolder
-
-    QStringList messages() const; // texts of "message" boxes, in order
-
     void message(QWidget* parent, const QString& text) override;
     void error(QWidget* parent, const QString& text) override;
     bool question(QWidget* parent, const QString& text) override;

@@ -1,10 +1,10 @@
 #include "frmReceiveKR.h"
 
 #include "busyCall.h"
+#include "controls.h"
 #include "dialogs.h"
 #include "iniKeys.h"
 #include "mainWindowLink.h"
-#include "summaryCut.h"
 #include "twips.h"
 #include "windowPlacement.h"
 
@@ -28,13 +28,6 @@ namespace {
 
 const QString kListTip() {
     return QStringLiteral("左の番号をダブルクリックすると本文が表示(取込み)されます");
-}
-
-QPushButton* makeButton(QWidget* parent, const QString& caption, const QString& tip) {
-    auto* b = new QPushButton(caption, parent);
-    b->setToolTip(tip);
-    b->setAutoDefault(false);
-    return b;
 }
 
 } // namespace
@@ -95,7 +88,7 @@ void frmReceiveKR::buildControls() {
     Text2 = new QLineEdit(this);
     Text2->setToolTip(restoreTip);
     Text2->setAttribute(Qt::WA_InputMethodEnabled, false);
-    Command2 = makeButton(this, QStringLiteral("終了"), QString());
+    Command2 = makeButton(this, QStringLiteral("終了"));
     Command3 = makeButton(this, QStringLiteral("全削"), QStringLiteral("すべてのメールを削除します"));
 
     Command5->setGeometry(twipsRect(*this, 120, 120, 615, 375));
@@ -150,23 +143,10 @@ QString frmReceiveKR::attachedFilesFolder() const {
     return attachedFilesDefault(programFolder_);
 }
 
-QStringList frmReceiveKR::rowTexts() const {
-    QStringList texts;
-    const int n = ListView1->topLevelItemCount();
-    texts.reserve(n);
-    for (int i = 0; i < n; ++i)
-        texts << ListView1->topLevelItem(i)->text(0);
-    return texts;
-}
-
 QStringList frmReceiveKR::rowKeys() const {
     QStringList keys;
-    const int n = ListView1->topLevelItemCount();
-    keys.reserve(n);
-    for (int i = 0; i < n; ++i) {
-        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
-        keys << item->text(0) + u'\n' + item->data(0, Qt::UserRole).toString();
-    }
+    for (const Row& row : rows_)
+        keys << rowKey(row);
     return keys;
 }
 
@@ -176,8 +156,8 @@ int frmReceiveKR::selectedRow() const {
 }
 
 void frmReceiveKR::Form_Load() {
-    MailboxChanged = 0;
-    Loading = true;
+    mailboxChanged_ = false;
+    loading_ = true;
 
     setOuterSizeTwips(readInt(ini_, keys::ReceiveWidth), readInt(ini_, keys::ReceiveHeight));
     placement_.restore(*this, QPoint(readInt(ini_, keys::ReceiveLeft), readInt16(ini_, keys::ReceiveTop)), size());
@@ -185,14 +165,7 @@ void frmReceiveKR::Form_Load() {
     Check1->setChecked(readInt16(ini_, keys::ReceiveSaveAttachments) == 1);
     Text2->setText(readString(ini_, keys::ReceiveFolder));
 
-    Servers.clear();
-    Accounts.clear();
-    Passwords.clear();
-    for (int i = 0; i < 5; ++i) {
-        Servers << readString(ini_, keys::Servers, i);
-        Accounts << readString(ini_, keys::Accounts, i);
-        Passwords << readString(ini_, keys::Passwords, i);
-    }
+    boxes_ = readMailboxes(ini_);
 
     ListView1->setColumnCount(4);
     ListView1->setHeaderLabels({QString(), QStringLiteral("件名"), QStringLiteral("送信者"), QStringLiteral("日時")});
@@ -210,7 +183,7 @@ void frmReceiveKR::Form_Load() {
     }
 
     ListMessages();
-    Loading = false;
+    loading_ = false;
 }
 
 void frmReceiveKR::ListMessages() {
@@ -218,36 +191,23 @@ void frmReceiveKR::ListMessages() {
     Command2->setEnabled(false);
     ListView1->clear();
 
-    QList<Mailbox> boxes;
-    for (int i = 0; i < 5; ++i)
-        boxes.append({Servers.value(i), Accounts.value(i), Passwords.value(i)});
     const QString folder = dataFolderPath();
-    const QList<MailResult> results = busyCall([&] { return transport_.ListMailboxes(boxes, folder); });
-
-    for (int i = 0; i < results.size() && i < 5; ++i) {
-        if (!results.at(i).isArray())
-            continue; // nothing to list; a failure is named in the caption below
-        for (const QString& summary : results.at(i).items())
-            AddMessageRow(summary, i);
+    const QList<MailOutcome<Listing>> listings = busyCall([&] { return transport_.listAll(boxes_, folder); });
+    rows_ = rowsOf(listings);
+    for (const Row& row : std::as_const(rows_)) {
+        const MessageSummary& m = row.summary;
+        ListView1->addTopLevelItem(
+            new QTreeWidgetItem({QString::number(row.ref.mailbox + 1), m.subject, m.from, m.date}));
     }
-    if (!results.isEmpty())
-        LastResult = results.last();
 
     // A mailbox that could not be listed must not look like an empty one.
-    failures_ = receive::listingFailures(Servers, results);
+    failures_ = receive::listingFailures(boxes_, listings);
     setWindowTitle(captionFor(failures_));
     const QString details = failureDetails(failures_);
     ListView1->setToolTip(details.isEmpty() ? kListTip() : plainToolTip(kListTip() + u'\n' + details));
 
     Command2->setEnabled(true);
     Command1->setEnabled(ListView1->topLevelItemCount() > 0);
-}
-
-void frmReceiveKR::AddMessageRow(const QString& summary, int mailbox) {
-    const SummaryCells cells = cutSummary(summary);
-    auto* item = new QTreeWidgetItem({QString::number(mailbox + 1), cells.subject, cells.sender, cells.date});
-    item->setData(0, Qt::UserRole, summary); // to recognise the message again before deleting it
-    ListView1->addTopLevelItem(item);
 }
 
 void frmReceiveKR::ClearAndRelist() {
@@ -258,7 +218,7 @@ void frmReceiveKR::ClearAndRelist() {
 }
 
 void frmReceiveKR::Check1_Click() {
-    if (Loading)
+    if (loading_)
         return;
     if (Check1->isChecked()) {
         Label1->hide();
@@ -275,99 +235,75 @@ void frmReceiveKR::Check1_Click() {
 
 void frmReceiveKR::Command4_Click() {
     const QString start = readString(ini_, keys::AttachDirectory, attachedFilesFolder());
-    AttachFolder = dialogs_.selectFolder(
+    const QString chosen = dialogs_.selectFolder(
         QStringLiteral("保存するフォルダを指定して下さい。App.Pathは「キャンセル」をクリックして下さい。"), start);
-    if (AttachFolder.isEmpty())
-        AttachFolder = attachedFilesFolder();
-    Text2->setText(AttachFolder);
+    Text2->setText(chosen.isEmpty() ? attachedFilesFolder() : chosen);
 }
 
 void frmReceiveKR::ListView1_DblClick() {
-    const std::optional<MessageRef> ref = messageRef(rowTexts(), selectedRow());
-    if (!ref)
+    const int row = selectedRow();
+    if (row < 0 || row >= rows_.size())
         return;
-    const int m = ref->mailbox;
-    const QString command = saveCommand(ref->number);
+    const MessageRef ref = rows_.at(row).ref;
+    const Mailbox box = boxes_.value(ref.mailbox);
 
     // Attachments are never saved without a folder.
     if (Text2->text().isEmpty())
         Check1->setChecked(false);
     const QString work = Text2->text().isEmpty() ? dataFolderPath() : Text2->text();
 
-    const QString server = Servers.value(m), account = Accounts.value(m), password = Passwords.value(m);
-    LastResult = busyCall([&] { return transport_.RcvMail(server, account, password, command, work); });
-    if (!LastResult.isArray() || LastResult.items().isEmpty() || LastResult.items().first().isEmpty()) {
+    const MailOutcome<QString> saved = busyCall([&] { return transport_.save(box, ref, work); });
+    if (!saved.ok()) {
         // Nothing was fetched: say why in the body box, and offer nothing to save.
-        Text1->setPlainText(fetchFailureText(LastResult));
+        Text1->setPlainText(fetchFailureText(saved.error()));
         Command5->setEnabled(false);
         ListView1->setFocus();
         return;
     }
-    const QString path = LastResult.items().first();
-
+    const QString path = saved.value();
     const bool save = Check1->isChecked();
-    const QString fields = fieldList(save);
-    LastResult = busyCall([&] { return transport_.ReadMail(path, fields, work); });
-    const ReadOutcome outcome = interpretRead(LastResult, save);
-    if (outcome.shown)
-        Text1->setPlainText(toDisplayLineEnds(*outcome.shown));
-    const QString note = attachmentMessage(outcome.attachments);
-    if (!note.isEmpty())
+    const MailOutcome<MailMessage> read = busyCall([&] { return transport_.read(path, save, work); });
+    QFile::remove(path);
+    if (!read.ok()) {
+        Text1->setPlainText(fetchFailureText(read.error()));
+        Command5->setEnabled(false);
+        ListView1->setFocus();
+        return;
+    }
+    Text1->setPlainText(toDisplayLineEnds(shownBody(read.value())));
+    if (const QString note = attachmentMessage(attachmentsOf(read.value(), save)); !note.isEmpty())
         dialogs_.message(this, note);
     if (!Text1->toPlainText().isEmpty()) {
         Command5->setEnabled(true);
         Command1->setEnabled(true);
     }
-    if (QFile::exists(path))
-        QFile::remove(path);
     ListView1->setFocus();
 }
 
 void frmReceiveKR::Command1_Click() {
-    if (ListView1->topLevelItemCount() == 0) {
+    if (rows_.isEmpty()) {
         ListMessages();
         return;
     }
     const int row = selectedRow();
-    const std::optional<MessageRef> ref = messageRef(rowTexts(), row);
-    if (!ref)
+    if (row < 0 || row >= rows_.size())
         return;
 
     Command1->setEnabled(false);
     Command2->setEnabled(false);
-    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
-    const QString subject = item->text(1);
-    const QString summary = item->data(0, Qt::UserRole).toString();
-    if (dialogs_.question(this, deleteQuestion(subject))) {
-        const int m = ref->mailbox;
-        const QString server = Servers.value(m), account = Accounts.value(m), password = Passwords.value(m);
-        const QString folder = dataFolderPath();
-        // The number must still name the message the user chose.
-        LastResult =
-            busyCall([&] { return transport_.RcvMail2(server, account, password, QStringLiteral("LIST"), folder); });
-        switch (stillListed(LastResult, ref->number, summary)) {
-        case StillListed::Refused:
-            dialogs_.message(this, refusedText());
-            break;
-        case StillListed::Failed:
-            dialogs_.message(this, fetchFailureText(LastResult));
-            break;
-        case StillListed::Changed:
-            dialogs_.message(this, mailboxChangedText());
+    if (dialogs_.question(this, deleteQuestion(rows_.at(row).summary.subject))) {
+        const MessageRef ref = rows_.at(row).ref;
+        const Mailbox box = boxes_.value(ref.mailbox);
+        // The transport deletes only the message listed under that number.
+        const MailOutcome<Done> deleted = busyCall([&] { return transport_.remove(box, ref); });
+        if (deleted.ok()) {
+            mailboxChanged_ = true;
             ClearAndRelist();
-            break;
-        case StillListed::Same: {
-            const QString command = deleteCommand(ref->number);
-            LastResult = busyCall([&] { return transport_.RcvMail2(server, account, password, command, folder); });
-            // Refused, failed or left uncertain: the list stays as it is and the user is told why.
-            if (const QString failure = deletionFailure(LastResult); !failure.isEmpty()) {
-                dialogs_.message(this, failure);
-            } else {
-                MailboxChanged = 1;
+        } else {
+            // Refused, failed or left uncertain: the user is told why, and the list stays unless it is stale.
+            dialogs_.message(this, deletionFailure(deleted.error()));
+            if (deleted.error().kind == MailErrorKind::MailboxChanged)
                 ClearAndRelist();
-            }
-            break;
-        }
         }
     }
     Command1->setEnabled(true);
@@ -376,35 +312,30 @@ void frmReceiveKR::Command1_Click() {
 }
 
 void frmReceiveKR::Command3_Click() {
-    if (ListView1->topLevelItemCount() == 0) {
+    if (rows_.isEmpty()) {
         ListMessages();
         return;
     }
     if (dialogs_.question(this, deleteAllQuestion())) {
-        Command1->setEnabled(false);
-        Command2->setEnabled(false);
-        Command3->setEnabled(false);
-        ListView1->setEnabled(false);
-        const QString folder = dataFolderPath();
+        for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command2, Command3, ListView1})
+            w->setEnabled(false);
         // What the user saw when agreeing; mail arriving meanwhile is listed after it and kept.
         QStringList pending = rowKeys();
-        while (ListView1->topLevelItemCount() > 0) {
+        while (!rows_.isEmpty()) {
             const QStringList keys = rowKeys();
             const int row = firstPending(keys, pending);
-            const std::optional<MessageRef> ref = messageRef(rowTexts(), row);
-            if (!ref)
+            if (row < 0)
                 break;
-            const int m = ref->mailbox;
-            const QString command = deleteCommand(ref->number); // "DELE 1" unless new mail came first
-            const MailResult deleted = busyCall([&] {
-                return transport_.RcvMail2(Servers.value(m), Accounts.value(m), Passwords.value(m), command, folder);
-            });
-            LastResult = deleted;
-            if (const QString failure = deletionFailure(deleted); !failure.isEmpty()) {
-                dialogs_.message(this, failure);
+            const MessageRef ref = rows_.at(row).ref;
+            const Mailbox box = boxes_.value(ref.mailbox);
+            const MailOutcome<Done> deleted = busyCall([&] { return transport_.remove(box, ref); });
+            if (!deleted.ok()) {
+                dialogs_.message(this, deletionFailure(deleted.error()));
+                if (deleted.error().kind == MailErrorKind::MailboxChanged)
+                    ListMessages();
                 break;
             }
-            MailboxChanged = 1;
+            mailboxChanged_ = true;
             pending.removeOne(keys.at(row));
             ListMessages();
             // The listing enabled these again; they stay off until the loop ends.
@@ -412,15 +343,13 @@ void frmReceiveKR::Command3_Click() {
             Command2->setEnabled(false);
             // A deletion that left its message listed would be asked for again and again.
             if (rowKeys().count(keys.at(row)) >= keys.count(keys.at(row))) {
-                dialogs_.message(this, deleteAllStuckText(m, deleted));
+                dialogs_.message(this, deleteAllStuckText(ref.mailbox));
                 break;
             }
         }
     }
-    Command1->setEnabled(true);
-    Command2->setEnabled(true);
-    Command3->setEnabled(true);
-    ListView1->setEnabled(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command2, Command3, ListView1})
+        w->setEnabled(true);
     ListView1->setFocus();
 }
 
@@ -431,10 +360,10 @@ void frmReceiveKR::Command5_Click() {
     if (row < 0)
         return;
     const QString subject = ListView1->topLevelItem(row)->text(1);
-    CommonDialog1FileName =
+    saveFileName_ =
         dialogs_.saveFile(this, QStringLiteral("保存する場所を指定してください"), attachedFilesFolder() + u'/',
                           proposedFileName(subject), QStringLiteral("テキストファイル(*.txt)|*.txt|"));
-    if (CommonDialog1FileName.isEmpty())
+    if (saveFileName_.isEmpty())
         return; // cancelled: nothing is written
 
     const BodyBytes body = encodeBody(Text1->toPlainText());
@@ -445,9 +374,9 @@ void frmReceiveKR::Command5_Click() {
             return;
         bytes = body.utf8;
     }
-    const QString failure = writeFileAtomically(CommonDialog1FileName, bytes);
+    const QString failure = writeFileAtomically(saveFileName_, bytes);
     if (!failure.isEmpty()) {
-        dialogs_.message(this, saveFailedText(CommonDialog1FileName, failure));
+        dialogs_.message(this, saveFailedText(saveFileName_, failure));
         return;
     }
     Text1->clear();
@@ -505,7 +434,7 @@ void frmReceiveKR::Form_Unload() {
     writeValue(ini_, keys::ReceiveHeight, outerHeightTwips());
 
     mainWindow_.restoreNormal();
-    mainWindow_.setStatusLine(statusLineAfterClose(MailboxChanged == 1, ListView1->topLevelItemCount()));
+    mainWindow_.setStatusLine(statusLineAfterClose(mailboxChanged_, ListView1->topLevelItemCount()));
     mainWindow_.focusStartButtonIfShown();
 }
 

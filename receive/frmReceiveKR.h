@@ -44,7 +44,6 @@ public:
     void Form_DblClick();
 
     void ListMessages();
-    void AddMessageRow(const QString& summary, int mailbox);
     void ClearAndRelist();
 
     // Controls.
@@ -59,15 +58,8 @@ public:
     QTreeWidget* ListView1;
     QPlainTextEdit* Text1; // the body read last
 
-    // Window state.
-    QStringList Servers, Accounts, Passwords; // 5 each
-    bool Loading = false;
-    qint16 MailboxChanged = 0;
-    MailResult LastResult; // the last transport call's result
-    QString AttachFolder;
-    // The save dialog's state: the file it returned last ("" after a cancel).
-    QString CommonDialog1FileName;
-
+    // The rows' messages as listed, top to bottom.
+    const QList<receive::Row>& rows() const { return rows_; }
     // The mailboxes whose last listing failed, with the transport's texts.
     const QList<receive::ListingFailure>& listingFailures() const { return failures_; }
     const receive::Layout& layoutTwips() const { return layout_; }
@@ -86,7 +78,6 @@ private:
     void Form_Resize();
     void Form_Unload();
     void applyLayout();
-    QStringList rowTexts() const;
     QStringList rowKeys() const;
     int selectedRow() const;
     QString dataFolderPath() const;
@@ -97,6 +88,11 @@ private:
     MailTransport& transport_;
     Dialogs& dialogs_;
     MainWindowLink& mainWindow_;
+    QList<Mailbox> boxes_;
+    QList<receive::Row> rows_;
+    bool loading_ = false;
+    bool mailboxChanged_ = false; // a deletion was committed
+    QString saveFileName_;        // the save dialog's answer last time ("" after a cancel)
     receive::Layout layout_;
     QList<receive::ListingFailure> failures_;
     bool closingByCode_ = false;

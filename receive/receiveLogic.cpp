@@ -6,46 +6,30 @@
 
 namespace korimo::receive {
 
-std::optional<MessageRef> messageRef(const QStringList& rowTexts, int selected) {
-    if (selected < 0 || selected >= rowTexts.size())
-        return std::nullopt;
-    const QString& text = rowTexts.at(selected);
-    bool ok = false;
-    const int mailbox = text.toInt(&ok) - 1;
-    if (!ok || mailbox < 0 || mailbox > 4)
-        return std::nullopt;
-    const int first = int(rowTexts.indexOf(text)); // the first row of the mailbox block
-    return MessageRef{mailbox, selected - first + 1};
-}
-
-QString saveCommand(int number) {
-    return QStringLiteral("SAVE ") + QString::number(number);
-}
-QString deleteCommand(int number) {
-    return QStringLiteral("DELE ") + QString::number(number);
-}
-
-QString fieldList(bool saveAttachments) {
-    return saveAttachments ? QStringLiteral("subject:from:date:") : QStringLiteral("subject:from:date:nofile:");
-}
-
-bool isRefusal(const MailResult& result) {
-    return !result.isArray() && result.text().contains(u"PASSWORD");
-}
-
-ReadOutcome interpretRead(const MailResult& result, bool saveAttachments) {
-    ReadOutcome out;
-    if (!result.isArray())
-        return out;
-    for (const QString& e : result.items()) {
-        if (e.contains(u"Body"))
-            out.shown = e.size() > 6 ? e.mid(6) : QString();
-        else if (e.contains(u"File"))
-            out.attachments = saveAttachments ? Attachments::Saved : Attachments::Present;
-        else
-            out.shown = e;
+QList<Row> rowsOf(const QList<MailOutcome<Listing>>& listings) {
+    QList<Row> rows;
+    for (int i = 0; i < listings.size() && i < kMailboxCount; ++i) {
+        if (!listings.at(i).ok())
+            continue;
+        for (const MessageSummary& m : listings.at(i).value().messages)
+            rows.append({MessageRef{i, m.number, m.uid}, m});
     }
-    return out;
+    return rows;
+}
+
+QString rowKey(const Row& row) {
+    const MessageSummary& m = row.summary;
+    return QStringList{QString::number(row.ref.mailbox), QString::fromLatin1(m.uid), m.subject, m.from, m.date}.join(
+        u'\n');
+}
+
+Attachments attachmentsOf(const MailMessage& message, bool saveAttachments) {
+    if (!saveAttachments)
+        return message.attachments.isEmpty() ? Attachments::None : Attachments::Present;
+    for (const SavedAttachment& a : message.attachments)
+        if (a.saved)
+            return Attachments::Saved;
+    return Attachments::None;
 }
 
 QString attachmentMessage(Attachments a) {
@@ -60,19 +44,20 @@ QString attachmentMessage(Attachments a) {
     return QString();
 }
 
-QString fetchFailureText(const MailResult& result) {
-    QString reason = result.isArray() ? QString() : result.text();
-    if (reason.isEmpty())
-        reason = QStringLiteral("メールを取り込めませんでした");
-    return QStringLiteral("エラー") + reason;
+QString shownBody(const MailMessage& message) {
+    QStringList notes;
+    if (message.partsOmitted)
+        notes << QStringLiteral("[このメールは大きすぎるか複雑すぎるため、一部を省略しました]");
+    for (const SavedAttachment& a : message.attachments)
+        if (!a.problem.isEmpty())
+            notes << QStringLiteral("[添付ファイル「%1」を保存できませんでした: %2]").arg(a.fileName, a.problem);
+    if (notes.isEmpty())
+        return message.body;
+    return notes.join(u'\n') + QStringLiteral("\n\n") + message.body;
 }
 
-StillListed stillListed(const MailResult& listing, int number, const QString& summary) {
-    if (!listing.isArray())
-        return isRefusal(listing) ? StillListed::Refused : StillListed::Failed;
-    if (number < 1 || number > listing.items().size() || listing.items().at(number - 1) != summary)
-        return StillListed::Changed;
-    return StillListed::Same;
+QString fetchFailureText(const MailError& error) {
+    return QStringLiteral("エラー") + describe(error);
 }
 
 QString mailboxChangedText() {
@@ -99,22 +84,20 @@ QString refusedText() {
     return QStringLiteral("　パスワードが一致しません");
 }
 
-QString deletionFailure(const MailResult& result) {
-    if (result.isDone())
-        return QString();
-    if (isRefusal(result))
+QString deletionFailure(const MailError& error) {
+    switch (error.kind) {
+    case MailErrorKind::LoginRefused:
         return refusedText();
-    const QString reason = result.isArray() ? QString() : result.text();
-    return reason.isEmpty() ? QStringLiteral("メールを削除できませんでした") : reason;
+    case MailErrorKind::MailboxChanged:
+        return mailboxChangedText();
+    default:
+        return describe(error);
+    }
 }
 
-QString deleteAllStuckText(int mailbox, const MailResult& result) {
-    QString text = QStringLiteral("メールボックス") + QString::number(mailbox + 1) +
-                   QStringLiteral("のメールを削除しても一覧から消えないため、すべての削除を中止しました。");
-    const QString reply = result.isArray() ? QString() : result.text();
-    if (!reply.isEmpty())
-        text += QStringLiteral("\r\n") + reply;
-    return text;
+QString deleteAllStuckText(int mailbox) {
+    return QStringLiteral("メールボックス") + QString::number(mailbox + 1) +
+           QStringLiteral("のメールを削除しても一覧から消えないため、すべての削除を中止しました。");
 }
 
 QString statusLineAfterClose(bool mailboxChanged, int rows) {
@@ -136,16 +119,11 @@ Layout applyResize(Layout current, int outerWidth, int outerHeight) {
     return current;
 }
 
-QList<ListingFailure> listingFailures(const QStringList& servers, const QList<MailResult>& results) {
+QList<ListingFailure> listingFailures(const QList<Mailbox>& boxes, const QList<MailOutcome<Listing>>& listings) {
     QList<ListingFailure> out;
-    for (int i = 0; i < results.size() && i < servers.size(); ++i) {
-        if (servers.at(i).isEmpty() || results.at(i).isArray())
-            continue;
-        QString error = results.at(i).text();
-        if (error.isEmpty())
-            error = QStringLiteral("一覧を取得できませんでした");
-        out.append({i, error});
-    }
+    for (int i = 0; i < listings.size() && i < boxes.size(); ++i)
+        if (!boxes.at(i).server.isEmpty() && !listings.at(i).ok())
+            out.append({i, describe(listings.at(i).error())});
     return out;
 }
 

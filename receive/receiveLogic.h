@@ -1,6 +1,5 @@
-// The receive window's rules that need no display: which message a row stands for, the commands
-// sent for it, how a read's result is shown, the texts shown to the user, the resize rule, the
-// proposed file name of a saved body and the writing of that file.
+// The receive window's rules that need no display: the rows of a listing, how a read message is shown, the texts shown
+// to the user, the resize rule, the proposed file name of a saved body and the writing of that file.
 #pragma once
 
 #include "mailTransport.h"
@@ -9,7 +8,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 namespace korimo::receive {
 
@@ -21,60 +19,41 @@ inline constexpr int kDefaultHeight = 6105;
 inline constexpr int kFrameWidth = 120;
 inline constexpr int kFrameHeight = 405;
 
-// A row's message: mailbox index 0 to 4 and the 1-based message number within that mailbox.
-struct MessageRef {
-    int mailbox = 0;
-    int number = 0;
-    bool operator==(const MessageRef&) const = default;
+// One row of the list: the message as its mailbox listed it.
+struct Row {
+    MessageRef ref;
+    MessageSummary summary;
 };
-
-// rowTexts: the first column (mailbox number "1" to "5") of every row, top to bottom; selected: the
-// 0-based index of the chosen row. The number is the row's position counted from the first row with
-// the same mailbox number. Nothing for an index outside the list or a row whose text is no mailbox.
-std::optional<MessageRef> messageRef(const QStringList& rowTexts, int selected);
-
-QString saveCommand(int number);   // "SAVE n"
-QString deleteCommand(int number); // "DELE n"
-// The fields handed to ReadMail: "nofile:" keeps the attachments from being written.
-QString fieldList(bool saveAttachments);
-// A deletion refused at login: the result's text contains "PASSWORD".
-bool isRefusal(const MailResult& result);
+// The rows of every mailbox that answered, in mailbox order and server order within each.
+QList<Row> rowsOf(const QList<MailOutcome<Listing>>& listings);
+// What names a row's message across listings: mailbox, UIDL and the summary's cells.
+QString rowKey(const Row& row);
 
 enum class Attachments { None, Present, Saved };
-
-struct ReadOutcome {
-    std::optional<QString> shown; // the body box's new text; nothing = keep what it shows
-    Attachments attachments = Attachments::None;
-};
-// Walks ReadMail's elements in order: an element containing "Body" is the body behind its first six
-// characters, one containing "File" an attachment, any other element is shown as it is; the last
-// one shown stays. A result that is not an array changes nothing.
-ReadOutcome interpretRead(const MailResult& result, bool saveAttachments);
+// Saved when an attachment was written, Present when the message has some that were not asked for.
+Attachments attachmentsOf(const MailMessage& message, bool saveAttachments);
 // "添付ファイルを保存しました" / "添付ファイルがあります。" / "".
 QString attachmentMessage(Attachments a);
-// What the body box shows when a message could not be fetched.
-QString fetchFailureText(const MailResult& result);
-
-// Message numbers are positions: when another program deleted or added mail since the list was
-// fetched, "DELE n" would hit a different message. Before a single deletion the mailbox is listed
-// again and record n must still be the row's record.
-enum class StillListed { Same, Changed, Refused, Failed };
-StillListed stillListed(const MailResult& listing, int number, const QString& summary);
+// The body box's text for a read message: a note on each attachment that could not be saved and on
+// parts left out head the body.
+QString shownBody(const MailMessage& message);
+// What the body box shows when a message could not be fetched or read.
+QString fetchFailureText(const MailError& error);
+// Told when the mailbox changed since it was listed: nothing was done and the list is fetched again.
 QString mailboxChangedText();
 
 // "全削" deletes the messages listed when the user agreed, not mail that arrives meanwhile: keys are
-// one text per row (mailbox and record), pending the keys not yet deleted. The first row still
-// pending, or -1 when none is left.
+// one rowKey per row, pending the keys not yet deleted. The first row still pending, or -1 when none is left.
 int firstPending(const QStringList& rowKeys, const QStringList& pending);
 
 QString deleteQuestion(const QString& subject); // "「subject」" CR LF "　をメールボックスから削除します"
 QString deleteAllQuestion();
 QString refusedText();
-// What the user is told about a deletion: "" when the server committed it, refusedText() for a
-// refused login, else the transport's reason. "削除" and "全削" decide by this one rule.
-QString deletionFailure(const MailResult& result);
+// What the user is told about a failed deletion: refusedText() for a refused login,
+// mailboxChangedText() for a changed mailbox, else the error's sentence.
+QString deletionFailure(const MailError& error);
 // Told when "全削" stops because a deletion left its message in the list.
-QString deleteAllStuckText(int mailbox, const MailResult& result);
+QString deleteAllStuckText(int mailbox);
 
 // The main window's status line after the receive window closes.
 QString statusLineAfterClose(bool mailboxChanged, int rows);
@@ -92,13 +71,13 @@ struct Layout {
 Layout applyResize(Layout current, int outerWidth, int outerHeight);
 
 // The window caption and a note on the mailboxes whose listing failed (a configured server whose
-// result is not an array): servers and results are given per slot, in mailbox order.
+// listing gave an error): boxes and listings are given per slot, in mailbox order.
 struct ListingFailure {
-    int mailbox = 0; // 0 to 4
+    int mailbox = 0; // 0 to kMailboxCount - 1
     QString error;
     bool operator==(const ListingFailure&) const = default;
 };
-QList<ListingFailure> listingFailures(const QStringList& servers, const QList<MailResult>& results);
+QList<ListingFailure> listingFailures(const QList<Mailbox>& boxes, const QList<MailOutcome<Listing>>& listings);
 QString captionFor(const QList<ListingFailure>& failures);
 QString failureDetails(const QList<ListingFailure>& failures);
 

@@ -1,12 +1,12 @@
 #include "frmTransKR.h"
 
 #include "busyCall.h"
+#include "controls.h"
 #include "dialogs.h"
 #include "iniKeys.h"
 #include "mailTransport.h"
 #include "mainWindowLink.h"
 #include "sendLogic.h"
-#include "smtpSender.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -102,17 +102,15 @@ void frmTransKR::buildControls() {
 
     Check2 = new QCheckBox(QStringLiteral("添付"), this);
     Check2->setToolTip(QStringLiteral("添付ファイルがある場合チェックを入れます"));
-    Command3 = new QPushButton(QStringLiteral("参照"), this);
-    Command3->setToolTip(QStringLiteral("添付ファイルがある場所を指定します"));
+    Command3 = makeButton(this, QStringLiteral("参照"), QStringLiteral("添付ファイルがある場所を指定します"));
     Command3->setVisible(false);
     Text5 = new QLineEdit(this);
     Text5->setVisible(false);
 
     Check1 = new QCheckBox(QStringLiteral("送信後閉じる"), this);
     Check1->setToolTip(QStringLiteral("送信後閉じるかそのまま続けるか指定します"));
-    Command1 = new QPushButton(QStringLiteral("送信"), this);
-    Command1->setToolTip(QStringLiteral("送信を開始します"));
-    Command2 = new QPushButton(QStringLiteral("終了"), this);
+    Command1 = makeButton(this, QStringLiteral("送信"), QStringLiteral("送信を開始します"));
+    Command2 = makeButton(this, QStringLiteral("終了"));
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label1, 0, 0);
@@ -237,21 +235,16 @@ void frmTransKR::Command1_Click() {
         return;
     }
 
-    QString result;
+    std::optional<MailOutcome<Sent>> result;
     {
         SendingGuard guard(sending_, Command1);
         MailTransport& transport = transport_;
-        const SendRequest r = v.request;
-        result = busyCall([&transport, r] {
-            return transport.SendMail(r.server, r.recipients, r.sender, r.subject, r.body, r.attachment);
-        });
+        const OutgoingMail mail = v.request;
+        result.emplace(busyCall([&transport, mail] { return transport.send(mail); }));
     }
-
-    if (!result.isEmpty()) {
-        // The message did not leave, or (the connection broke before the server's last reply) it may
-        // have: that is no plain error, and the text says so. Keep the body, the attachment and the
-        // window either way.
-        dialogs_.message(this, isUnknownOutcome(result) ? result : QStringLiteral("エラー") + result);
+    if (!result->ok()) {
+        // The message did not leave, or it may have: keep the body, the attachment and the window.
+        dialogs_.message(this, sendFailureText(result->error()));
         return;
     }
     Check2->setChecked(false);
@@ -283,7 +276,7 @@ int frmTransKR::kVScro(QListWidget* list) {
 }
 
 void frmTransKR::closeEvent(QCloseEvent* event) {
-    // While SendMail runs the window stays: the send still refers to it.
+    // While send() runs the window stays: the send still refers to it.
     if (sending_) {
         event->ignore();
         return;

@@ -43,7 +43,7 @@ public:
     // Fits List1's horizontal scroll range to its widest row; returns that width in pixels.
     static int kVScro(QListWidget* list);
 
-    // True while SendMail runs.
+    // True while send() runs.
     bool isSending() const { return sending_; }
 
     // Controls.

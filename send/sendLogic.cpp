@@ -25,18 +25,16 @@ QString sendCheckMessage(SendCheck check) {
     return QString();
 }
 
-std::optional<QString> joinRecipients(const QStringList& addresses, const QList<bool>& selected) {
-    std::optional<QString> out;
+QString sendFailureText(const MailError& error) {
+    return error.kind == MailErrorKind::OutcomeUnknown ? describe(error) : QStringLiteral("エラー") + describe(error);
+}
+
+std::optional<QStringList> selectedRecipients(const QStringList& addresses, const QList<bool>& selected) {
+    std::optional<QStringList> out;
     const qsizetype rows = std::min(addresses.size(), selected.size());
-    for (qsizetype i = 0; i < rows; ++i) {
-        if (!selected.at(i))
-            continue;
-        if (out)
-            out->append(u'\t');
-        else
-            out.emplace();
-        out->append(addresses.at(i));
-    }
+    for (qsizetype i = 0; i < rows; ++i)
+        if (selected.at(i))
+            out.emplace(out.value_or(QStringList()) << addresses.at(i));
     return out;
 }
 
@@ -73,7 +71,7 @@ SendValidation validateSend(const SendForm& form, const std::function<int(const 
         v.check = SendCheck::ServerEmpty;
         return v;
     }
-    const std::optional<QString> recipients = joinRecipients(form.addresses, form.selected);
+    const std::optional<QStringList> recipients = selectedRecipients(form.addresses, form.selected);
     if (!recipients) {
         v.check = SendCheck::NoRecipient;
         return v;
@@ -82,12 +80,12 @@ SendValidation validateSend(const SendForm& form, const std::function<int(const 
         v.check = SendCheck::SenderEmpty;
         return v;
     }
-    v.request = SendRequest{form.server,
-                            *recipients,
-                            form.sender,
-                            form.subject,
-                            bodyWithCrLf(form.body),
-                            form.attach ? form.attachment : QString()};
+    v.request = OutgoingMail{form.server,
+                             *recipients,
+                             form.sender,
+                             form.subject,
+                             bodyWithCrLf(form.body),
+                             form.attach ? form.attachment : QString()};
     return v;
 }
 

@@ -2,6 +2,8 @@
 // checks in their order, the recipient text and the body's line ends.
 #pragma once
 
+#include "mailTransport.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -35,26 +37,20 @@ enum class SendCheck {
 
 // The text the user is shown for a failed check; "" for Ok and SubjectEmpty.
 QString sendCheckMessage(SendCheck check);
+// The text shown when the transport could not send: a send whose outcome is unknown (the connection
+// broke before the server's last reply) is no plain error and is shown as it is.
+QString sendFailureText(const MailError& error);
 
-// The addresses of the selected rows in list order, joined by TAB. A selected row with an empty
-// address still adds its (empty) entry. nullopt when no row is selected.
-std::optional<QString> joinRecipients(const QStringList& addresses, const QList<bool>& selected);
+// The addresses of the selected rows in list order. A selected row with an empty address still adds
+// its (empty) entry. nullopt when no row is selected.
+std::optional<QStringList> selectedRecipients(const QStringList& addresses, const QList<bool>& selected);
 
 // The body with CR LF line breaks: every LF not already preceded by CR gets one.
 QString bodyWithCrLf(const QString& body);
 
-struct SendRequest {
-    QString server;
-    QString recipients;
-    QString sender;
-    QString subject;
-    QString body;       // CR LF line breaks
-    QString attachment; // "" when nothing is attached
-};
-
 struct SendValidation {
     SendCheck check = SendCheck::Ok;
-    SendRequest request; // filled only when check is Ok
+    OutgoingMail request; // filled only when check is Ok
 };
 
 // Runs the checks in order and stops at the first failure. "Empty" means no characters at all:

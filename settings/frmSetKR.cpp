@@ -1,5 +1,6 @@
 #include "frmSetKR.h"
 
+#include "controls.h"
 #include "dialogs.h"
 #include "iniKeys.h"
 #include "mainWindowLink.h"
@@ -57,16 +58,6 @@ QLineEdit* makeBox(QWidget* parent, const QString& tip = QString()) {
     return t;
 }
 
-QPushButton* makeButton(const QString& caption, QWidget* parent, const QString& tip = QString()) {
-    auto* b = new QPushButton(caption, parent);
-    // A click takes the focus, so a list box loses it (and stores its text) before the click is handled.
-    b->setFocusPolicy(Qt::StrongFocus);
-    b->setAutoDefault(false);
-    if (!tip.isEmpty())
-        b->setToolTip(tip);
-    return b;
-}
-
 // A file path shown as a label: plain text, wrapped anywhere, never widening the window.
 QLabel* makePathLabel(QWidget* parent) {
     auto* l = new QLabel(parent);
@@ -112,8 +103,8 @@ void addPage(QTabWidget* tabs, QWidget* page, std::initializer_list<QWidget*> pa
 
 // A browser's "↑", number and "↓" in a row, made in that order.
 QHBoxLayout* arrowRow(QWidget* frame, QPushButton** up, QLabel** number, QPushButton** down) {
-    *up = makeButton(QStringLiteral("↑"), frame);
-    *down = makeButton(QStringLiteral("↓"), frame);
+    *up = makeButton(frame, QStringLiteral("↑"));
+    *down = makeButton(frame, QStringLiteral("↓"));
     *number = makeNumberLabel(frame);
     return arrowRow(*up, *number, *down);
 }
@@ -151,7 +142,7 @@ frmSetKR::frmSetKR(const ProgramFolders& programFolder, Dialogs& dialogs, MainWi
       mainWindow_(mainWindow) {
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
-    Servers = Accounts = Passwords = emptyList(kMailboxSlots);
+    Servers = Accounts = Passwords = emptyList(kMailboxCount);
     SendAddresses = SendNames = SendSubjects = ExcludeSenders = ExcludeSubjects = emptyList(kListEntries);
     buildControls();
     browsers_[0] = {Label7, Text8, Text9, &SendAddresses, &SendNames};
@@ -194,7 +185,7 @@ void frmSetKR::buildControls() {
     Option2[0]->setToolTip(QStringLiteral("Beep音を鳴らすときに選択します"));
     Option2[1] = new QRadioButton(QStringLiteral("サウンド"), Frame2);
     Option2[1]->setToolTip(QStringLiteral("WAVファイルを鳴らすときに選択します"));
-    Command7 = makeButton(QStringLiteral("参照"), Frame2, QStringLiteral("WAVファイルを指定します"));
+    Command7 = makeButton(Frame2, QStringLiteral("参照"), QStringLiteral("WAVファイルを指定します"));
     Label16 = makePathLabel(Frame2);
     const QString tip6 = QStringLiteral("新着メール確認時にフォームを表示される秒数を指定します");
     Label6 = makeLabel(QStringLiteral("新着告知秒数"), Frame2, tip6);
@@ -222,7 +213,7 @@ void frmSetKR::buildControls() {
     Text4->setTabChangesFocus(true);
     Text4->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Text4->setFixedHeight(Text4->fontMetrics().lineSpacing() * 2 + 14);
-    Command3 = makeButton(QStringLiteral("参照"), Frame3);
+    Command3 = makeButton(Frame3, QStringLiteral("参照"));
     auto* g3 = new QHBoxLayout(Frame3);
     g3->addWidget(Text4, 1);
     g3->addWidget(Command3, 0, Qt::AlignTop);
@@ -234,8 +225,8 @@ void frmSetKR::buildControls() {
     Frame4 = new QGroupBox(QStringLiteral("メールボックス(最低ひとつ)"), tab2);
     Frame4->setToolTip(QStringLiteral("メールボックスを切り替えます"));
     auto* g4 = new QHBoxLayout(Frame4);
-    static const char16_t* const circled[kMailboxSlots] = {u"①", u"②", u"③", u"④", u"⑤"};
-    for (int i = 0; i < kMailboxSlots; ++i) {
+    static const char16_t* const circled[kMailboxCount] = {u"①", u"②", u"③", u"④", u"⑤"};
+    for (int i = 0; i < kMailboxCount; ++i) {
         Option1[i] = new QRadioButton(QString::number(i + 1), Frame4);
         // The first tip reads "メールボック" as it always has.
         Option1[i]->setToolTip((i == 0 ? QStringLiteral("メールボック") : QStringLiteral("メールボックス")) +
@@ -257,7 +248,7 @@ void frmSetKR::buildControls() {
     Text7 = makeBox(Frame5);
     Text7->setEchoMode(QLineEdit::Password);
     noInputMethod(Text7); // after the echo mode, which sets the input method state itself
-    Command8 = makeButton(QStringLiteral("消去"), Frame5, QStringLiteral("このボックスのデータを消去します"));
+    Command8 = makeButton(Frame5, QStringLiteral("消去"), QStringLiteral("このボックスのデータを消去します"));
     auto* g5 = new QGridLayout(Frame5);
     g5->addWidget(Label3, 0, 0);
     g5->addWidget(Text5, 0, 1);
@@ -269,7 +260,7 @@ void frmSetKR::buildControls() {
 
     Frame11 = new QGroupBox(QStringLiteral("お知らせアイコンの設定(任意)"), tab2);
     Command6 =
-        makeButton(QStringLiteral("参照"), Frame11, QStringLiteral("更新時のタスクトレイアイコンの場所を指定します"));
+        makeButton(Frame11, QStringLiteral("参照"), QStringLiteral("更新時のタスクトレイアイコンの場所を指定します"));
     Label15 = makePathLabel(Frame11);
     auto* g11 = new QHBoxLayout(Frame11);
     g11->addWidget(Label15, 1);
@@ -333,8 +324,8 @@ void frmSetKR::buildControls() {
     red.setColor(QPalette::WindowText, Qt::red);
     Label17->setPalette(red);
     Label17->setWordWrap(true);
-    Command1 = makeButton(QStringLiteral("終了"), this);
-    Command2 = makeButton(QStringLiteral("キャンセル"), this);
+    Command1 = makeButton(this, QStringLiteral("終了"));
+    Command2 = makeButton(this, QStringLiteral("キャンセル"));
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(Label17, 1);
     bottom->addWidget(Command1);
@@ -350,7 +341,7 @@ void frmSetKR::buildControls() {
     Text7->setStyle(mask);
 
     // Handlers.
-    for (int i = 0; i < kMailboxSlots; ++i)
+    for (int i = 0; i < kMailboxCount; ++i)
         connect(Option1[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on)
                 Option1_Click(i);
@@ -405,10 +396,11 @@ void frmSetKR::ReadSettings() {
         ExcludeSenders[n] = readString(ini_, keys::ExcludeSenders, n);
         ExcludeSubjects[n] = readString(ini_, keys::ExcludeSubjects, n);
     }
-    for (int n = 0; n < kMailboxSlots; ++n) {
-        Servers[n] = readString(ini_, keys::Servers, n);
-        Accounts[n] = readString(ini_, keys::Accounts, n);
-        Passwords[n] = readString(ini_, keys::Passwords, n);
+    const QList<Mailbox> boxes = readMailboxes(ini_);
+    for (int n = 0; n < kMailboxCount; ++n) {
+        Servers[n] = boxes.at(n).server;
+        Accounts[n] = boxes.at(n).account;
+        Passwords[n] = boxes.at(n).password;
     }
 
     Check1->setChecked(readInt16(ini_, keys::Startup) == 1); // Loading: no entry is made or removed
@@ -442,7 +434,7 @@ void frmSetKR::WriteSettings() {
         writeValue(ini_, keys::ExcludeSenders, ExcludeSenders.at(n), n);
         writeValue(ini_, keys::ExcludeSubjects, ExcludeSubjects.at(n), n);
     }
-    for (int n = 0; n < kMailboxSlots; ++n) {
+    for (int n = 0; n < kMailboxCount; ++n) {
         writeValue(ini_, keys::Servers, Servers.at(n), n);
         writeValue(ini_, keys::Accounts, Accounts.at(n), n);
         writeValue(ini_, keys::Passwords, Passwords.at(n), n);
@@ -491,7 +483,7 @@ void frmSetKR::storeMailbox() {
 }
 
 void frmSetKR::Option1_Click(int index) {
-    if (Loading || index < 0 || index >= kMailboxSlots)
+    if (Loading || index < 0 || index >= kMailboxCount)
         return;
     storeMailbox();
     CurrentBox = static_cast<qint16>(index);

@@ -2,6 +2,7 @@
 // through "終了". It works on its own copies, read from the settings file each time it opens.
 #pragma once
 
+#include "mailTransport.h"
 #include "modIniFile.h"
 #include "programFolders.h"
 #include "setLogic.h"
@@ -60,7 +61,7 @@ public:
     // Form-level state.
     bool Loading = false;
     qint16 CurrentBox = 0;
-    QStringList Servers, Accounts, Passwords;                                            // kMailboxSlots each
+    QStringList Servers, Accounts, Passwords;                                            // kMailboxCount each
     QStringList SendAddresses, SendNames, SendSubjects, ExcludeSenders, ExcludeSubjects; // kListEntries each
     // The names the two file dialogs keep: one shared by the WAV and mail-program buttons, one for the icon.
     KeptFileName CommonDialog1;
@@ -69,7 +70,7 @@ public:
     // Controls.
     QTabWidget* SSTab1;
     QGroupBox *Frame1, *Frame2, *Frame3, *Frame4, *Frame5, *Frame6, *Frame7, *Frame8, *Frame9, *Frame10, *Frame11;
-    QRadioButton* Option1[kMailboxSlots];
+    QRadioButton* Option1[kMailboxCount];
     QRadioButton* Option2[2];
     QLineEdit *Text1, *Text2, *Text3;
     QPlainTextEdit* Text4; // the mail program's path, a multi-line box

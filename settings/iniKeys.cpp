@@ -45,4 +45,12 @@ bool writeValue(const IniFile& ini, const IniKey& k, qint64 value, int index) {
     return writeValue(ini, k, QString::number(value), index);
 }
 
+QList<Mailbox> readMailboxes(const IniFile& ini) {
+    QList<Mailbox> boxes;
+    for (int i = 0; i < kMailboxCount; ++i)
+        boxes.append({readString(ini, keys::Servers, i), readString(ini, keys::Accounts, i),
+                      readString(ini, keys::Passwords, i)});
+    return boxes;
+}
+
 } // namespace korimo

@@ -2,6 +2,7 @@
 // the settings through these entries, so a key's spelling and default live in one place.
 #pragma once
 
+#include "mailTransport.h"
 #include "modIniFile.h"
 #include "programFolders.h"
 
@@ -62,9 +63,9 @@ inline constexpr IniKey SoundOn{u"Past", u"check2", u"0", IniReader::Int16};
 // option2-0 has two defaults: the settings window reads "True", the main window "" (see beepChosen()).
 inline constexpr IniKey BeepOption{u"Past", u"option2-0", u"True", IniReader::String};
 inline constexpr IniKey WavOption{u"Past", u"option2-1", u"False", IniReader::String};
-inline constexpr IniKey Servers{u"Past", u"smtp-", u"", IniReader::String, 5};
-inline constexpr IniKey Accounts{u"Past", u"acou-", u"", IniReader::String, 5};
-inline constexpr IniKey Passwords{u"Past", u"pass-", u"", IniReader::String, 5};
+inline constexpr IniKey Servers{u"Past", u"smtp-", u"", IniReader::String, kMailboxCount};
+inline constexpr IniKey Accounts{u"Past", u"acou-", u"", IniReader::String, kMailboxCount};
+inline constexpr IniKey Passwords{u"Past", u"pass-", u"", IniReader::String, kMailboxCount};
 inline constexpr IniKey SendAddresses{u"Past", u"add-", u"", IniReader::String, 20};
 inline constexpr IniKey SendNames{u"Past", u"nam-", u"", IniReader::String, 20};
 inline constexpr IniKey SendSubjects{u"Past", u"ken-", u"", IniReader::String, 20};
@@ -107,5 +108,7 @@ QString readString(const IniFile& ini, const IniKey& k, int index = -1);
 QString readString(const IniFile& ini, const IniKey& k, const QString& def, int index = -1);
 bool writeValue(const IniFile& ini, const IniKey& k, const QString& value, int index = -1);
 bool writeValue(const IniFile& ini, const IniKey& k, qint64 value, int index = -1);
+// The kMailboxCount mailbox slots (server, account, password) as stored.
+QList<Mailbox> readMailboxes(const IniFile& ini);
 
 } // namespace korimo

@@ -9,8 +9,6 @@ namespace korimo {
 
 // Entries per list (recipients, subjects, exclusions), shown as 1 to this.
 inline constexpr int kListEntries = 20;
-// Mailbox slots, shown as 1 to this.
-inline constexpr int kMailboxSlots = 5;
 
 // The entry number after one press of a browser arrow: "↑" adds one (step +1), "↓" takes one away
 // (step -1); the numbers wrap, so 1 "↓" gives 20 and 20 "↑" gives 1.

@@ -1,8 +1,7 @@
 #include "checkRules.h"
 
-#include "summaryCut.h"
-
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -23,9 +22,8 @@ bool matchesList(const QString& text, const QStringList& list) {
 
 } // namespace
 
-bool isExcluded(const QString& record, const QStringList& excludeSubjects, const QStringList& excludeSenders) {
-    const SummaryCells cells = cutSummary(record);
-    return matchesList(cells.subject, excludeSubjects) || matchesList(cells.sender, excludeSenders);
+bool isExcluded(const MessageSummary& message, const QStringList& excludeSubjects, const QStringList& excludeSenders) {
+    return matchesList(message.subject, excludeSubjects) || matchesList(message.from, excludeSenders);
 }
 
 qint16 CheckTally::counted() const {
@@ -33,25 +31,43 @@ qint16 CheckTally::counted() const {
     return static_cast<qint16>(qBound(0, c, int(std::numeric_limits<qint16>::max())));
 }
 
-CheckTally tallyCheck(const QList<Mailbox>& boxes, const QList<MailResult>& results, const QStringList& excludeSubjects,
-                      const QStringList& excludeSenders) {
+CheckTally tallyCheck(const QList<Mailbox>& boxes, const QList<MailOutcome<Listing>>& listings,
+                      const QStringList& excludeSubjects, const QStringList& excludeSenders) {
     CheckTally tally;
-    for (qsizetype i = 0; i < boxes.size(); ++i) {
+    for (int i = 0; i < boxes.size(); ++i) {
         if (boxes.at(i).server.isEmpty())
             continue;
-        const MailResult result = i < results.size() ? results.at(i) : MailResult();
-        if (!result.isArray()) {
-            tally.failed.append({int(i), result.text()});
+        if (i >= listings.size() || !listings.at(i).ok()) {
+            tally.failed.append({i, i < listings.size() ? listings.at(i).error() : MailError{}});
             continue;
         }
-        tally.answered.append(int(i));
-        for (const QString& record : result.items()) {
-            if (isExcluded(record, excludeSubjects, excludeSenders))
+        tally.answered.append(i);
+        for (const MessageSummary& m : listings.at(i).value().messages) {
+            if (isExcluded(m, excludeSubjects, excludeSenders))
                 ++tally.excluded;
             ++tally.total;
         }
     }
     return tally;
+}
+
+void FailedMailboxes::update(const CheckTally& tally, const QList<MailOutcome<Listing>>& listings) {
+    const auto drop = [this](int slot) {
+        entries_.removeIf([slot](const QPair<int, QString>& e) { return e.first == slot; });
+    };
+    for (const int slot : tally.answered) {
+        drop(slot);
+        if (const QString& who = listings.at(slot).value().unverifiedServer; !who.isEmpty())
+            entries_.append(
+                {slot, QStringLiteral("暗号化して接続しましたが、サーバーの身元 (証明書) は確認できていません (") +
+                           who + u')'});
+    }
+    for (const auto& [slot, error] : tally.failed) {
+        drop(slot);
+        entries_.append({slot, describe(error)});
+    }
+    std::sort(entries_.begin(), entries_.end(),
+              [](const QPair<int, QString>& a, const QPair<int, QString>& b) { return a.first < b.first; });
 }
 
 QString checkStatusText(int total) {

@@ -11,10 +11,10 @@
 
 namespace korimo {
 
-// True when the message of this summary record is left out of the count: its subject contains one of
-// excludeSubjects or its sender one of excludeSenders (case-sensitive). Each list ends at its first
-// empty entry; later entries are not consulted. A message matched by both lists is still one message.
-bool isExcluded(const QString& record, const QStringList& excludeSubjects, const QStringList& excludeSenders);
+// True when the message is left out of the count: its subject contains one of excludeSubjects or its
+// sender one of excludeSenders (case-sensitive). Each list ends at its first empty entry; later
+// entries are not consulted. A message matched by both lists is still one message.
+bool isExcluded(const MessageSummary& message, const QStringList& excludeSubjects, const QStringList& excludeSenders);
 
 // What one check found.
 struct CheckTally {
@@ -23,16 +23,27 @@ struct CheckTally {
     // total - excluded, held in the 16 bits the stored count has: a larger count is kept at 32767.
     qint16 counted() const;
 
-    // Mailbox slots (0 to 4) that were asked and answered with a list, and those that failed, with
-    // the transport's text. A slot without a server is in neither.
+    // Mailbox slots (0 to kMailboxCount - 1) that were asked and answered with a listing, and those
+    // that failed, with the error. A slot without a server is in neither.
     QList<int> answered;
-    QList<QPair<int, QString>> failed;
+    QList<QPair<int, MailError>> failed;
 };
 
-// Counts the results of one LIST per mailbox slot (results[i] belongs to boxes[i]). A result that is
-// not a list contributes no messages.
-CheckTally tallyCheck(const QList<Mailbox>& boxes, const QList<MailResult>& results, const QStringList& excludeSubjects,
-                      const QStringList& excludeSenders);
+// Counts the listings of the mailbox slots (listings[i] belongs to boxes[i]). A failed listing
+// contributes no messages.
+CheckTally tallyCheck(const QList<Mailbox>& boxes, const QList<MailOutcome<Listing>>& listings,
+                      const QStringList& excludeSubjects, const QStringList& excludeSenders);
+
+// The mailboxes whose last check failed or whose server's identity was not verified, by slot, with
+// what the status line's tooltip says of them. One check updates the slots it asked and keeps the rest.
+class FailedMailboxes {
+public:
+    void update(const CheckTally& tally, const QList<MailOutcome<Listing>>& listings);
+    const QList<QPair<int, QString>>& entries() const { return entries_; }
+
+private:
+    QList<QPair<int, QString>> entries_; // in slot order
+};
 
 // The status line after a check: "　" + total + "通メールがあります", or "　メールはありません".
 QString checkStatusText(int total);
@@ -63,7 +74,7 @@ inline bool notificationOver(int showTicks, int showSeconds) {
     return showTicks > showSeconds;
 }
 
-// The tooltip of the status line naming the mailboxes whose last check failed (slot, transport text),
+// The tooltip of the status line naming the mailboxes whose last check failed (slot, text),
 // shown as "メールボックス2: …". Rich text with the transport's text escaped; "" when nothing failed.
 QString failureToolTip(const QList<QPair<int, QString>>& failures);
 

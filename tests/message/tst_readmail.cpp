@@ -27,10 +27,6 @@ QByteArray withAttachment(const QByteArray& disposition, const QByteArray& data 
                 "Content-Type: application/octet-stream\n" +
                 disposition + "\nContent-Transfer-Encoding: base64\n\n" + data.toBase64() + "\n--xyz--\n");
 }
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 QStringList entries(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }

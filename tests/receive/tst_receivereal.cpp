@@ -1,113 +1,62 @@
 // The receive window against a real Dovecot on loopback through the real transport: list two
-// mailboxes, read a Japanese (ISO-2022-JP) multipart message and save its attachment, delete one
-// message, delete all. Built only when the real transport is part of the build.
-#include "dialogs.h"
+// mailboxes, read a Japanese multipart message and save its attachment, delete one, delete all.
 #include "frmReceiveKR.h"
 #include "iniKeys.h"
-#include "mail/realMailTransport.h"
+#include "realMailTransport.h"
 #include "recordingMainWindow.h"
+#include "scriptedDialogs.h"
+#include "testFiles.h"
 #include "testMailServers.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-#include <iconv.h>
 
 using namespace korimo;
 
 namespace {
 
-QByteArray toIso2022jp(const QString& text) {
-    iconv_t cd = iconv_open("ISO-2022-JP", "UTF-8");
-    if (cd == iconv_t(-1))
-        return {};
-    QByteArray in = text.toUtf8();
-    QByteArray out(in.size() * 4 + 16, '\0');
-    char* src = in.data();
-    size_t srcLeft = size_t(in.size());
-    char* dst = out.data();
-    size_t dstLeft = size_t(out.size());
-    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv(cd, nullptr, nullptr, &dst, &dstLeft); // back to ASCII at the end
-    iconv_close(cd);
-    if (r == size_t(-1))
-        return {};
-    out.truncate(out.size() - qsizetype(dstLeft));
-    return out;
-}
-
 const QByteArray kAttachment = QByteArray("attached bytes\r\n\x00\x01\x02\xff end", 22);
 
-QByteArray japaneseMultipart() {
-    const QByteArray subject = "=?ISO-2022-JP?B?" + toIso2022jp(QStringLiteral("会議資料の送付")).toBase64() + "?=";
-    const QByteArray body = toIso2022jp(QStringLiteral("山田です。\r\n資料を添付します。\r\n"));
-    const QByteArray fileName = "=?UTF-8?B?" + QStringLiteral("資料.bin").toUtf8().toBase64() + "?=";
-    return "From: =?UTF-8?B?" + QStringLiteral("山田").toUtf8().toBase64() +
-           "?= <yamada@korimo.test>\r\n"
-           "To: user1@korimo.test\r\n"
-           "Subject: " +
-           subject +
-           "\r\n"
-           "Date: Mon, 7 Dec 2026 10:00:00 +0900\r\n"
-           "Message-ID: <jp1@korimo.test>\r\n"
-           "MIME-Version: 1.0\r\n"
-           "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
-           "--b1\r\n"
-           "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-           "Content-Transfer-Encoding: 7bit\r\n\r\n" +
-           body +
-           "\r\n--b1\r\n"
-           "Content-Type: application/octet-stream\r\n"
-           "Content-Disposition: attachment; filename=\"" +
-           fileName +
-           "\"\r\n"
+QByteArray message(const QString& subject, const QByteArray& id, bool multipart = false) {
+    const QByteArray head = "From: =?UTF-8?B?" + QStringLiteral("山田").toUtf8().toBase64() +
+                            "?= <yamada@korimo.test>\r\nSubject: =?UTF-8?B?" + subject.toUtf8().toBase64() +
+                            "?=\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\nMessage-ID: <" + id +
+                            "@korimo.test>\r\nMIME-Version: 1.0\r\n";
+    const QByteArray text = "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                            QStringLiteral("資料を添付します。\r\n").toUtf8().toBase64() + "\r\n";
+    if (!multipart)
+        return head + text;
+    return head + "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\n" + text +
+           "--b1\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"a.bin\"\r\n"
            "Content-Transfer-Encoding: base64\r\n\r\n" +
            kAttachment.toBase64() + "\r\n--b1--\r\n";
-}
-
-QByteArray plainMessage(const QByteArray& subject, const QByteArray& id) {
-    return "From: taro@korimo.test\r\nTo: user@korimo.test\r\nSubject: " + subject +
-           "\r\nDate: Mon, 7 Dec 2026 11:00:00 +0900\r\nMessage-ID: <" + id + "@korimo.test>\r\n\r\nHello.\r\n";
 }
 
 } // namespace
 
 class TestReceiveReal : public QObject {
     Q_OBJECT
-
     korimo::test::TestMailServers servers_;
     QTemporaryDir program_;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(program_.isValid());
-        QVERIFY2(servers_.start(false), qPrintable(servers_.errorText()));
-    }
-
     void listReadDeleteDeleteAll() {
-        QVERIFY(servers_.deliver(1, japaneseMultipart()));
-        QVERIFY(servers_.deliver(1, plainMessage("second", "p2")));
-        QVERIFY(servers_.deliver(2, plainMessage("third", "p3")));
-
-        const QString folder = program_.path();
-        QVERIFY(QDir(folder).mkpath("DATA"));
-        QVERIFY(QDir(folder).mkpath("AttachedFiles"));
-        const QString saveTo = folder + "/AttachedFiles";
+        QVERIFY2(servers_.start(false), qPrintable(servers_.errorText()));
+        QVERIFY(servers_.deliver(1, message(QStringLiteral("会議資料の送付"), "m1", true)));
+        QVERIFY(servers_.deliver(1, message("second", "m2")));
+        QVERIFY(servers_.deliver(2, message("third", "m3")));
+        const QString folder = program_.path(), saveTo = folder + "/AttachedFiles";
+        QVERIFY(QDir(folder).mkpath("DATA") && QDir(folder).mkpath("AttachedFiles"));
         const IniFile ini(folder);
-        const QString server = "pop3s://127.0.0.1:" + QString::number(servers_.pop3sPort());
-        for (int i = 0; i < 2; ++i) {
-            QVERIFY(writeValue(ini, keys::Servers, server, i));
-            QVERIFY(writeValue(ini, keys::Accounts, servers_.user(i + 1), i));
-            QVERIFY(writeValue(ini, keys::Passwords, servers_.password(i + 1), i));
-        }
-        QVERIFY(writeValue(ini, keys::ReceiveSaveAttachments, 1));
-        QVERIFY(writeValue(ini, keys::ReceiveFolder, saveTo));
-
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(writeValue(ini, keys::Servers, "pop3s://127.0.0.1:" + QString::number(servers_.pop3sPort()), i) &&
+                    writeValue(ini, keys::Accounts, servers_.user(i + 1), i) &&
+                    writeValue(ini, keys::Passwords, servers_.password(i + 1), i));
+        QVERIFY(writeValue(ini, keys::ReceiveSaveAttachments, 1) && writeValue(ini, keys::ReceiveFolder, saveTo));
         TransportOptions options;
         options.connectTimeoutMs = 5000;
         options.readTimeoutMs = 10000;
@@ -118,51 +67,31 @@ private slots:
         QPointer<frmReceiveKR> w = new frmReceiveKR(folder, transport, dialogs, main);
         w->Form_Load();
 
-        // List: both mailboxes, in mailbox order, the Japanese subject decoded.
         QVERIFY2(w->windowTitle() == QStringLiteral("受信"), qPrintable(w->ListView1->toolTip()));
-        QCOMPARE(w->ListView1->topLevelItemCount(), 3);
-        QStringList mailboxes, subjects;
-        for (int i = 0; i < 3; ++i) {
-            mailboxes << w->ListView1->topLevelItem(i)->text(0);
-            subjects << w->ListView1->topLevelItem(i)->text(1);
-        }
-        QCOMPARE(mailboxes, (QStringList{"1", "1", "2"}));
-        const int jp = int(subjects.indexOf(QStringLiteral("会議資料の送付")));
-        QVERIFY2(jp >= 0, qPrintable(subjects.join(" | ")));
-        QVERIFY(w->ListView1->topLevelItem(jp)->text(2).contains("yamada@korimo.test"));
-
-        // Read: the body shown, the attachment saved with its exact bytes, the fetched file gone.
-        w->ListView1->setCurrentItem(w->ListView1->topLevelItem(jp));
+        QCOMPARE(w->rows().size(), 3);
+        QCOMPARE(w->rows().at(0).summary.subject, QStringLiteral("会議資料の送付"));
+        QVERIFY(w->rows().at(0).summary.from.contains("yamada@korimo.test"));
+        QCOMPARE(w->rows().at(2).ref.mailbox, 1);
+        // Read: the body shown, the attachment saved with its exact bytes; nothing deleted.
+        w->ListView1->setCurrentItem(w->ListView1->topLevelItem(0));
         w->ListView1_DblClick();
         QVERIFY2(w->Text1->toPlainText().contains(QStringLiteral("資料を添付します。")),
                  qPrintable(w->Text1->toPlainText()));
         QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("添付ファイルを保存しました")});
         const QStringList saved = QDir(saveTo).entryList(QDir::Files);
         QCOMPARE(saved.size(), 1);
-        QFile att(saveTo + "/" + saved.first());
-        QVERIFY(att.open(QIODevice::ReadOnly));
-        QCOMPARE(att.readAll(), kAttachment);
-        QVERIFY(w->Command5->isEnabled());
-        QCOMPARE(servers_.maildirFiles(1).size(), 2); // reading deletes nothing
-
-        // Delete one: the other message of mailbox 1.
-        const int other = jp == 0 ? 1 : 0;
-        w->ListView1->setCurrentItem(w->ListView1->topLevelItem(other));
-        dialogs.answers.enqueue(true);
+        QCOMPARE(readFile(saveTo + "/" + saved.first()), kAttachment);
+        QCOMPARE(servers_.maildirFiles(1).size(), 2);
+        // Delete the second message of mailbox 1, then all.
+        w->ListView1->setCurrentItem(w->ListView1->topLevelItem(1));
+        dialogs.answers << true << true;
         w->Command1_Click();
-        QCOMPARE(w->ListView1->topLevelItemCount(), 2);
-        QCOMPARE(w->ListView1->topLevelItem(0)->text(1), QStringLiteral("会議資料の送付"));
         QCOMPARE(servers_.maildirFiles(1).size(), 1);
-        QCOMPARE(w->MailboxChanged, qint16(1));
-
-        // Delete all.
-        dialogs.answers.enqueue(true);
+        QCOMPARE(w->rows().size(), 2);
         w->Command3_Click();
-        QCOMPARE(w->ListView1->topLevelItemCount(), 0);
-        QCOMPARE(servers_.maildirFiles(1).size(), 0);
-        QCOMPARE(servers_.maildirFiles(2).size(), 0);
+        QCOMPARE(w->rows().size(), 0);
+        QCOMPARE(servers_.maildirFiles(1).size() + servers_.maildirFiles(2).size(), 0);
         QCOMPARE(dialogs.messages().size(), 1); // no refusal, no stop
-
         w->Command2_Click();
         QTRY_VERIFY(w.isNull());
         QCOMPARE(main.events, (QStringList{"restore", "status:", "focus"}));

@@ -1,10 +1,10 @@
 // Shows the settings window with sample settings on a real display and saves a picture of each tab:
 //   settingswin_shots OUTPUT_FOLDER   (e.g. under xvfb-run; writes settings-tab1.png … settings-tab4.png)
-#include "dialogs.h"
 #include "frmSetKR.h"
 #include "iniKeys.h"
 #include "modIniFile.h"
 #include "recordingMainWindow.h"
+#include "scriptedDialogs.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
 // The settings window driven as a user would: slots, lists, sound controls, file dialogs answered by
 // a script, the autostart entry, and what "終了", "キャンセル" and the close box leave in the file.
-#include "dialogs.h"
 #include "frmSetKR.h"
 #include "iniKeys.h"
 #include "modIniFile.h"
 #include "offScreenPositions.h"
 #include "recordingMainWindow.h"
+#include "scriptedDialogs.h"
 #include "testFiles.h"
 #include "twips.h"
 
