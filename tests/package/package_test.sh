@@ -1,13 +1,9 @@
 #!/bin/bash
-# The Debian package as a user meets it:
+# The Debian package as a user meets it, from CPack's component "deb" of this build: lintian, the menu
+# entry, AppStream and computed Depends; installed with dpkg, started by a new ordinary user under
+# Xvfb (window, XDG folders, settings saved at close, status 0, nothing under /usr changed),
+# korimo-mail --help and the manuals, removed. Needs root: skipped (77) for an ordinary user, failed in CI.
 #   package_test.sh SOURCE-DIR BUILD-DIR SHOTS-FOLDER
-# Packs the built korimo and korimo-mail with CPack (the build's component "deb"); lintian must report
-# no error, the menu entry and the AppStream metadata must validate, Depends must come from the shared
-# libraries. Installs the package with dpkg, starts /usr/bin/korimo as an ordinary user (made here,
-# with a home in a temporary folder) under Xvfb: the window appears, the user's XDG folders
-# are made, closing the window saves the settings to ~/.config/korimo/iniKR.ini, the program exits
-# with status 0, nothing under /usr changed. korimo-mail --help and man korimo-mail work. Removes the
-# package. Needs root: an ordinary user's run reports it skipped (77), a CI run (CI set) without root fails.
 set -u
 SRC=$1 BUILD=$2 SHOTS=$3
 TEST_USER=korimo-pkgtest

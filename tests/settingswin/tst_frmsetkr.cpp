@@ -88,18 +88,13 @@ private slots:
         w->Command8->click();
         QVERIFY(w->Text5->text().isEmpty() && w->Text6->text().isEmpty());
         w->Text1->setText("smtp.example.jp");
-        if (ending == 2) {
-            QVERIFY(w->close());
-            finish(w, nullptr);
-        } else {
-            finish(w, ending == 0 ? w->Command1 : w->Command2);
-        }
-        if (ending == 0) {
+        QVERIFY(ending != 2 || w->close());
+        finish(w, ending == 0 ? w->Command1 : ending == 1 ? w->Command2 : nullptr);
+        if (ending == 0)
             QCOMPARE((QStringList{past("smtp-0"), past("pass-0"), past("smtp-2"), past("acou-2"), past("smtp")}),
                      (QStringList{"pop.zero", "pw0", "", "", "smtp.example.jp"}));
-        } else {
+        else
             QCOMPARE(readFile(IniFilePath(program_)), before);
-        }
         QVERIFY(link_.restored >= 1);
         QCOMPARE(link_.focusCalls, 1);
     }
