@@ -18,7 +18,7 @@ bash "$src/scripts/demo-setup.sh" "$work" "$built" --owner-pid $$ --period 2 --l
     exit 1
 }
 . "$work/demo.env"
-QT_QPA_PLATFORM=offscreen timeout 100 "$soak" "$PROGRAM_DIR" 600 100 >"$work/soak.log" 2>"$work/soak.err" || {
+QT_QPA_PLATFORM=offscreen timeout 160 "$soak" "$PROGRAM_DIR" 600 100 >"$work/soak.log" 2>"$work/soak.err" || {
     cat "$work/soak.log" "$work/soak.err" >&2
     exit 1
 }
