@@ -34,14 +34,14 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 start_display() {
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$1/display" 2>/dev/null &
     PIDS+=($!)
-    wait_for 10 test -s "$1/display" || return 1
+    wait_for 30 test -s "$1/display" || return 1
     export DISPLAY=:$(tr -dc '0-9' <"$1/display")
     unset WAYLAND_DISPLAY QT_QPA_PLATFORM
     [ "${2:-}" = tray ] || return 0
     trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 32 \
         --transparent false >/dev/null 2>&1 &
     PIDS+=($!)
-    wait_for 10 xdotool search --class trayer
+    wait_for 30 xdotool search --class trayer
 }
 # stop_pids: TERM to every PID in PIDS, then up to 2.5 s for each to end before KILL.
 stop_pids() {
