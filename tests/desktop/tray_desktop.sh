@@ -10,19 +10,17 @@
 # status 0. Two more starts end by the tray icon's right button (with and without another window
 # open): gone within a second, status 0, nothing saved. Every wait is bounded; everything started
 # is stopped by PID.
-# Exit 77 (skipped) when Xvfb, trayer or xdotool is missing.
 set -u
 PROBE=$1 SERVERS=$2 DATA=$3 SHOTS=$4
-for tool in Xvfb trayer xdotool xwininfo xprop import; do
-    command -v "$tool" >/dev/null || { echo "skip: $tool is missing"; exit 77; }
-done
+# shellcheck source=../common/journey.sh
+. "$(dirname "$0")/../common/journey.sh"
+need Xvfb trayer xdotool xwininfo xprop import
 
 TMP=$(mktemp -d)
 chmod 755 "$TMP" # the mail server reads its users file below it as another user
 PIDS=()
 cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    stop_pids
     "$SERVERS" stop "$TMP/srv" >/dev/null 2>&1
     [ -n "${KORIMO_KEEP_TMP:-}" ] && echo "kept $TMP" || rm -rf "$TMP"
 }
@@ -33,39 +31,20 @@ fail() {
     [ -n "${DISPLAY:-}" ] && import -window root "$SHOTS/failure.png" 2>/dev/null
     echo "--- windows"; xwininfo -root -tree 2>/dev/null | grep -iE "korimo|panel|こりも"
     echo "--- korimo output"; cat "$TMP/korimo.log" 2>/dev/null
-    echo "--- dovecot log"; cat "$TMP"/srv/dovecot/*.log 2>/dev/null | tail -20
+    echo "--- dovecot log"; tail -20 "$TMP/srv/dovecot.log" 2>/dev/null
     exit 1
 }
-# shellcheck source=../common/waitFor.sh
-. "$(dirname "$0")/../common/waitFor.sh"
-main_window_shown() { xdotool search --onlyvisible --name '^こりも$' >/dev/null 2>&1; }
+main_window() { visible_window '^こりも$'; }
+main_window_shown() { main_window >/dev/null; }
 main_window_hidden() { ! main_window_shown; }
-# The tray icon: a viewable window of the program embedded in trayer's panel.
-tray_icon() {
-    local panel w
-    panel=$(xdotool search --name '^panel$' 2>/dev/null | head -n1)
-    [ -n "$panel" ] || return 1
-    for w in $(xwininfo -tree -id "$panel" 2>/dev/null | awk '/"korimo-desktop"\)/ {print $1}'); do
-        xwininfo -id "$w" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
-        echo "$w"
-        return 0
-    done
-    return 1
-}
-tray_icon_present() { tray_icon >/dev/null; }
+tray_icon_present() { tray_icon korimo-desktop >/dev/null; }
 tray_icon_absent() { ! tray_icon_present; }
-icon_hash() { xprop -id "$(xdotool search --onlyvisible --name '^こりも$' | head -n1)" _NET_WM_ICON | md5sum; }
-
+window_shown() { visible_window "^$1\$" >/dev/null; }
+window_gone() { ! window_shown "$1"; }
+ini() { ini_value "$TMP/prog/iniKR.ini" "$@"; }
 mkdir -p "$SHOTS"
 
-# The display and the tray host.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
-PIDS+=($!)
-wait_for 10 test -s "$TMP/display" || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$TMP/display")
-start_tray_host "$TMP/trayer.log" --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 32 ||
-    { cat "$TMP/trayer.log"; fail "trayer did not start"; }
-PIDS+=("$TRAY_HOST_PID")
+start_display "$TMP" tray || fail "Xvfb or trayer did not start"
 
 # The mail server, with the stored count matching the empty mailbox.
 "$SERVERS" start "$TMP/srv" --no-smtp --owner-pid $$ >"$TMP/servers.log" 2>&1 || {
@@ -97,7 +76,7 @@ printf 'From: Taro <taro@korimo.test>\r\nTo: user1@korimo.test\r\nSubject: Fw: F
 wait_for 15 main_window_shown || fail "the new mail was not announced"
 shown_at=$(now_ms)
 tray_icon_absent || fail "the tray icon stays during the announcement"
-notice_hash=$(icon_hash)
+notice_hash=$(icon_hash "$(main_window)")
 import -window root "$SHOTS/announcement.png"
 wait_for 10 main_window_hidden || fail "the announcement did not end"
 shown_ms=$(($(now_ms) - shown_at))
@@ -107,32 +86,17 @@ wait_for 10 tray_icon_present || fail "the tray icon did not come back"
 import -window root "$SHOTS/tray.png"
 
 # Left click on the icon: the window comes back with its default icon, the icon leaves the tray.
-icon=$(tray_icon)
-eval "$(xdotool getwindowgeometry --shell "$icon")"
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+click_tray 1 korimo-desktop || fail "no tray icon to click"
 wait_for 10 main_window_shown || fail "a left click did not restore the window"
 wait_for 10 tray_icon_absent || fail "the tray icon stayed after the left click"
-sleep 0.3 # let the window's icon property settle before reading it
-[ "$(icon_hash)" != "$notice_hash" ] || fail "the restored window still shows the notification icon"
+default_icon() { [ "$(icon_hash "$(main_window)")" != "$notice_hash" ]; }
+wait_for 5 default_icon || fail "the restored window still shows the notification icon"
 import -window root "$SHOTS/restored.png"
 
-main_window() { xdotool search --onlyvisible --name '^こりも$' | head -n1; }
-# click_twips WINDOW LEFT TOP WIDTH HEIGHT: a left click in the middle of a control placed in twips.
-click_twips() {
-    xdotool mousemove --window "$1" $((($2 + $4 / 2) / 15)) $((($3 + $5 / 2) / 15)) click 1
-}
 # The send and settings windows end with the last button of their bottom row.
 click_bottom_right() {
     eval "$(xdotool getwindowgeometry --shell "$1")"
     xdotool mousemove --window "$1" $((WIDTH - 20)) $((HEIGHT - 18)) click 1
-}
-window_shown() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
-window_gone() { ! window_shown "$1"; }
-click_tray() {
-    local icon
-    icon=$(tray_icon) || fail "no tray icon to click"
-    eval "$(xdotool getwindowgeometry --shell "$icon")"
-    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click "$1"
 }
 # to_tray: チェック開始 on the main window. A click that lands while a check runs (its controls are
 # disabled then) is lost, so it is repeated, as a user would, a bounded number of times.
@@ -144,17 +108,6 @@ to_tray() {
     done
     return 1
 }
-# stays_for SECONDS COMMAND...: COMMAND holds at every poll for the whole time.
-stays_for() {
-    local deadline=$(($(date +%s%N) + $1 * 1000000000))
-    shift
-    while [ "$(date +%s%N)" -lt "$deadline" ]; do
-        "$@" || return 1
-        sleep 0.1
-    done
-}
-ini_value() { tr -d '\r' <"$TMP/prog/iniKR.ini" | awk -F= -v s="[$1]" -v k="$2" '/^\[/ {in_s = ($0 == s)} in_s && $1 == k {print $2}'; }
-
 # (a) In tray mode the other windows open and close without ending the program.
 for step in "受信 4320 receive" "送信 3600 send" "設定 0 settings"; do
     set -- $step
@@ -166,7 +119,7 @@ for step in "受信 4320 receive" "送信 3600 send" "設定 0 settings"; do
         click_twips "$(main_window)" "$left" 120 615 735
     fi
     wait_for 10 window_shown "$title" || fail "the $name window did not open"
-    other=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
+    other=$(visible_window "^$title\$")
     xdotool windowmove "$other" 0 260 # aside, as a user would, so that the main window shows
     # The main window stays reachable beside it: チェック開始 sends it to the tray.
     wait_for 5 main_window_shown || fail "the main window is not shown beside the $name window"
@@ -181,7 +134,7 @@ for step in "受信 4320 receive" "送信 3600 send" "設定 0 settings"; do
     wait_for 10 window_gone "$title" || fail "the $name window did not close"
     stays_for 1 alive || fail "Korimo ended when the $name window closed (tray mode)"
     tray_icon_present || fail "the tray icon went with the $name window"
-    click_tray 1
+    click_tray 1 korimo-desktop || fail "no tray icon to click"
     wait_for 10 main_window_shown || fail "a left click did not restore the window after the $name window"
 done
 to_tray || fail "no tray icon after the three windows"
@@ -192,7 +145,7 @@ wait_for 10 main_window_hidden || fail "the second announcement did not end"
 wait_for 10 tray_icon_present || fail "the tray icon did not come back after the second announcement"
 
 # (b) SIGTERM in the tray: the ordinary end, within two seconds, status 0, keys saved.
-[ -z "$(ini_value Main left)" ] || fail "the main window's keys were saved before the end"
+[ -z "$(ini Main left)" ] || fail "the main window's keys were saved before the end"
 kill -TERM "$KORIMO"
 sent_at=$(now_ms)
 wait_for 3 gone || fail "SIGTERM did not end Korimo"
@@ -202,16 +155,16 @@ ended_ms=$(($(now_ms) - sent_at))
 echo "SIGTERM: ended after ${ended_ms} ms with status $status"
 [ "$status" -eq 0 ] || fail "SIGTERM ended Korimo with status $status"
 [ "$ended_ms" -le 2000 ] || fail "SIGTERM took ${ended_ms} ms"
-[ "$(ini_value Past mnum)" = 2 ] || fail "mnum is '$(ini_value Past mnum)' after SIGTERM, not 2"
-[ -n "$(ini_value Main left)" ] && [ -n "$(ini_value Main top)" ] || fail "left/top not saved at SIGTERM"
-[ "$(ini_value Main text1)" = 0 ] || fail "text1 not saved at SIGTERM"
+[ "$(ini Past mnum)" = 2 ] || fail "mnum is '$(ini Past mnum)' after SIGTERM, not 2"
+[ -n "$(ini Main left)" ] && [ -n "$(ini Main top)" ] || fail "left/top not saved at SIGTERM"
+[ "$(ini Main text1)" = 0 ] || fail "text1 not saved at SIGTERM"
 
 # (0) The tray icon's right button ends at once, nothing saved, status 0: with another window open,
 # and straight after start.
 right_button_ends() {
     local before status clicked_at
     before=$(md5sum <"$TMP/prog/iniKR.ini")
-    click_tray 3
+    click_tray 3 korimo-desktop || fail "no tray icon to click ($1)"
     clicked_at=$(now_ms)
     wait_for 1 gone || fail "the right button did not end Korimo within a second ($1)"
     wait "$KORIMO"
@@ -223,7 +176,7 @@ right_button_ends() {
 }
 start_korimo
 wait_for 15 tray_icon_present || fail "no tray icon at the second start"
-click_tray 1
+click_tray 1 korimo-desktop || fail "no tray icon to click"
 wait_for 10 main_window_shown || fail "a left click did not restore the window at the second start"
 click_twips "$(main_window)" 4320 120 615 735
 wait_for 10 window_shown 受信 || fail "the receive window did not open at the second start"

@@ -10,7 +10,7 @@
 set -uo pipefail
 src=$1 built=$2 soak=$3 sanitized=${4:-0}
 [ -x "$soak" ] || { echo "soak: no $soak (build soak_checks)" >&2; exit 1; }
-command -v dovecot >/dev/null || [ -x /usr/sbin/dovecot ] || { echo "soak: no dovecot: skipped"; exit 77; }
+command -v dovecot >/dev/null || [ -x /usr/sbin/dovecot ] || { echo "FAIL: dovecot is missing (bash .ci/install-deps)" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/korimo-soak.XXXXXX")
 trap '"$src/tests/servers/mailservers.sh" stop "$work/servers" >/dev/null 2>&1; rm -rf "$work"' EXIT
 bash "$src/scripts/demo-setup.sh" "$work" "$built" --owner-pid $$ --period 2 --last-count 4 >"$work/setup.log" 2>&1 || {
@@ -18,7 +18,7 @@ bash "$src/scripts/demo-setup.sh" "$work" "$built" --owner-pid $$ --period 2 --l
     exit 1
 }
 . "$work/demo.env"
-QT_QPA_PLATFORM=offscreen timeout 100 "$soak" "$PROGRAM_DIR" 600 100 >"$work/soak.log" 2>"$work/soak.err" || {
+QT_QPA_PLATFORM=offscreen timeout 160 "$soak" "$PROGRAM_DIR" 600 100 >"$work/soak.log" 2>"$work/soak.err" || {
     cat "$work/soak.log" "$work/soak.err" >&2
     exit 1
 }

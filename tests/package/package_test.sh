@@ -1,13 +1,9 @@
 #!/bin/bash
-# The Debian package as a user meets it:
+# The Debian package as a user meets it, from CPack's component "deb" of this build: lintian, the menu
+# entry, AppStream and computed Depends; installed with dpkg, started by a new ordinary user under
+# Xvfb (window, XDG folders, settings saved at close, status 0, nothing under /usr changed),
+# korimo-mail --help and the manuals, removed. Needs root: skipped (77) for an ordinary user, failed in CI.
 #   package_test.sh SOURCE-DIR BUILD-DIR SHOTS-FOLDER
-# Packs the built korimo and korimo-mail with CPack (the build's component "deb"); lintian must report
-# no error, the menu entry and the AppStream metadata must validate, Depends must come from the shared
-# libraries. Installs the package with dpkg, starts /usr/bin/korimo as an ordinary user (made here,
-# with a home in a temporary folder) under Xvfb: the window appears, the user's XDG folders
-# are made, closing the window saves the settings to ~/.config/korimo/iniKR.ini, the program exits
-# with status 0, nothing under /usr changed. korimo-mail --help and man korimo-mail work. Removes the
-# package. Needs root: an ordinary user's run reports it skipped (77), a CI run (CI set) without root fails.
 set -u
 SRC=$1 BUILD=$2 SHOTS=$3
 TEST_USER=korimo-pkgtest
@@ -23,10 +19,10 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "skip: installing a package with dpkg needs root"
     exit 77
 fi
-for tool in cmake cpack dpkg dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli man Xvfb \
-    xdotool import runuser useradd python3; do
-    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (bash .ci/install-deps)"; exit 1; }
-done
+# shellcheck source=../common/journey.sh
+. "$(dirname "$0")/../common/journey.sh"
+need cmake cpack dpkg dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli man Xvfb xdotool import \
+    runuser useradd python3
 
 TMP=$(mktemp -d)
 chmod 755 "$TMP"
@@ -34,15 +30,12 @@ PIDS=()
 INSTALLED=0
 CREATED_USER=0
 cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    stop_pids
     [ "$INSTALLED" -eq 1 ] && dpkg_locked -r korimo >/dev/null
     [ "$CREATED_USER" -eq 1 ] && userdel "$TEST_USER" 2>/dev/null
     rm -rf "$TMP"
 }
 trap cleanup EXIT
-# shellcheck source=../common/waitFor.sh
-. "$(dirname "$0")/../common/waitFor.sh"
 # dpkg, waiting up to two minutes for another package manager to let go of its lock.
 dpkg_locked() {
     local deadline=$((SECONDS + 120)) out
@@ -99,19 +92,18 @@ as_user() {
     runuser -u "$TEST_USER" -- env -i HOME="$HOME_DIR" PATH=/usr/bin:/bin LANG=C.UTF-8 DISPLAY="${DISPLAY:-}" \
         XDG_RUNTIME_DIR="$HOME_DIR" "$@"
 }
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
-PIDS+=($!)
-wait_for 10 test -s "$TMP/display" || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$TMP/display")
+start_display "$TMP" || fail "Xvfb did not start"
 
+# Anything written under /usr from here on must be newer than the stamp: wait until the file clock
+# (coarser than the system clock) has passed it.
 touch "$TMP/stamp"
-sleep 1 # file times below must be newer than the stamp by the clock's resolution
+clock_passed() { touch "$TMP/probe" && [ "$TMP/probe" -nt "$TMP/stamp" ]; }
+wait_for 2 clock_passed || fail "the file clock did not move"
 as_user /usr/bin/korimo >"$TMP/korimo.log" 2>&1 &
 korimo_pid=$!
 PIDS+=($korimo_pid)
-main_window() { xdotool search --onlyvisible --name '^こりも$' 2>/dev/null | head -n1 | grep .; }
-wait_for 20 main_window >/dev/null || fail "the main window did not appear"
-sleep 0.3
+main_window() { visible_window '^こりも$'; }
+wait_for 20 main_window || fail "the main window did not appear"
 import -window root "$SHOTS/installed-main-window.png"
 for d in "$HOME_DIR/.config/korimo" "$HOME_DIR/.local/share/korimo/AttachedFiles" "$HOME_DIR/.local/share/korimo/Sound"; do
     [ -d "$d" ] || fail "$d was not made at start"

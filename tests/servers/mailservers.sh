@@ -385,10 +385,6 @@ start_postfix() {
         echo "postfix did not start:" >&2
         cat "$DIR/postfix.start.log" >&2
         [ -f "$pf/maillog" ] && tail -n 20 "$pf/maillog" >&2
-        # master reports its own fatal errors to syslog only, and "postfix" prints them only
-        # to a terminal: ask its configuration check on a pseudo-terminal.
-        echo "postfix check says:" >&2
-        timeout 10 script -qec "postfix -c '$pf' check" /dev/null </dev/null | tr -d '\r' | tee -a "$DIR/postfix.start.log" >&2
         return 1
     fi
 }
@@ -412,7 +408,6 @@ make_maildirs() {
 
 write_env() {
     cat >"$DIR/env.tmp" <<EOF
-HOST=127.0.0.1
 POP3_PORT=$POP3_PORT
 POP3S_PORT=$POP3S_PORT
 SMTP_PORT=$([ "$WITH_SMTP" = 1 ] && echo "$SMTP_PORT")
@@ -422,7 +417,6 @@ SMTP=$WITH_SMTP
 CA_FILE=$DIR/tls/ca.crt
 MAILDIR_ROOT=$MAILDIR_ROOT
 DOMAIN=$DOMAIN
-USERS=$NUSERS
 MAIL_UID=$MAIL_UID
 MAIL_GID=$MAIL_GID
 DOVECOT_PID=$(read_pid "$DIR/dovecot/run/master.pid")
@@ -430,7 +424,6 @@ MAILUTILS=$WITH_MAILUTILS
 MU_POP3_PORT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_POP3_PORT")
 MU_POP3S_PORT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_POP3S_PORT")
 MU_MAILDIR_ROOT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_MAILDIR_ROOT")
-POSTFIX_PID=$([ "$WITH_SMTP" = 1 ] && read_pid "$DIR/postfix/queue/pid/master.pid")
 EOF
     mv "$DIR/env.tmp" "$DIR/env"
 }
