@@ -49,6 +49,15 @@ private slots:
                                                  << QByteArray("iso-2022-jp") << QStringLiteral("a\uFFFDb");
         QTest::newRow("truncated double byte")
             << QByteArray("\x1B$B$") << QByteArray("iso-2022-jp") << QStringLiteral("\uFFFD");
+        // CP932 goes through one converter pass: a bad byte costs one U+FFFD and the text goes on after it.
+        QTest::newRow("cp932 lead byte with a bad trail byte")
+            << QByteArray("\x81\x20x\x95\x5C") << QByteArray("cp932") << QStringLiteral("\uFFFD x表");
+        QTest::newRow("cp932 lead byte cut off at the end")
+            << QByteArray("a\x82") << QByteArray("cp932") << QStringLiteral("a\uFFFD");
+        QTest::newRow("cp932 katakana, backslash and tilde")
+            << QByteArray("\xB1\x5C~") << QByteArray("cp932") << QStringLiteral("ｱ\\~");
+        QTest::newRow("cp932 bad bytes between good ones")
+            << QByteArray("\x87\x40\x80\x87\x40") << QByteArray("cp932") << QStringLiteral("①\uFFFD①");
     }
     void labelled() {
         QFETCH(QByteArray, bytes);
