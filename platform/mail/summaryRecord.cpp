@@ -2,6 +2,8 @@
 
 #include "charsets.h"
 
+#include <algorithm>
+
 namespace korimo {
 
 namespace {
@@ -18,17 +20,24 @@ bool isBidiControl(char16_t c) {
 // control or bidi character can end up in a record whatever that function lets through. Cleaning a
 // cleaned value changes nothing, which is what lets a record cut back into exactly its values: so
 // the blanks a cut leaves at the end go too.
+bool isControlOrBidi(char16_t u) {
+    return u < 0x20 || (u >= 0x7f && u < 0xa0) || isBidiControl(u);
+}
+
 QString cleanValue(const QString& value) {
-    QString text = sanitizeForLine(value);
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : std::as_const(text)) {
-        const char16_t u = c.unicode();
-        if (isBidiControl(u))
-            continue;
-        out.append(u < 0x20 || (u >= 0x7f && u < 0xa0) ? QChar(u' ') : c);
+    QString out = sanitizeForLine(value);
+    if (std::any_of(out.cbegin(), out.cend(), [](QChar c) { return isControlOrBidi(c.unicode()); })) {
+        QString kept;
+        kept.reserve(out.size());
+        for (QChar c : std::as_const(out)) {
+            const char16_t u = c.unicode();
+            if (isBidiControl(u))
+                continue;
+            kept.append(u < 0x20 || (u >= 0x7f && u < 0xa0) ? QChar(u' ') : c);
+        }
+        out = kept;
     }
-    out = out.trimmed();
+    out = std::move(out).trimmed();
     if (out.size() > maxSummaryFieldLength) {
         qsizetype cut = maxSummaryFieldLength;
         if (out.at(cut).isLowSurrogate())
@@ -36,6 +45,25 @@ QString cleanValue(const QString& value) {
         out = out.first(cut).trimmed();
     }
     return out;
+}
+
+// Whether cleanValue() leaves value as it is: no control or bidi character, no white space at either
+// end, no two ASCII blanks in a row, not over the length limit.
+bool isClean(QStringView value) {
+    if (value.size() > maxSummaryFieldLength)
+        return false;
+    if (value.isEmpty())
+        return true;
+    if (value.front().isSpace() || value.back().isSpace())
+        return false;
+    bool blank = false;
+    for (QChar c : value) {
+        const char16_t u = c.unicode();
+        if (isControlOrBidi(u) || (u == u' ' && blank))
+            return false;
+        blank = u == u' ';
+    }
+    return true;
 }
 
 void neutralise(QString* value, const QString& keyword) {
@@ -78,10 +106,16 @@ SummaryFields splitSummaryRecord(const QString& record) {
 }
 
 bool isWellFormedSummaryRecord(const QString& record) {
+    // The same as buildSummaryRecord(split) == record, without building: cleaning never lengthens a
+    // value, so the two are equal exactly when both separators were found and every value is one that
+    // cleaning and neutralising leave as it is.
     if (!record.startsWith(kSubject))
         return false;
     const SummaryFields f = splitSummaryRecord(record);
-    return buildSummaryRecord(f.subject, f.from, f.date) == record;
+    return record.size() ==
+               kSubject.size() + f.subject.size() + kFrom.size() + f.from.size() + kDate.size() + f.date.size() &&
+           isClean(f.subject) && isClean(f.from) && isClean(f.date) && !f.from.contains(kFrom) &&
+           !f.date.contains(QStringLiteral("Date:"));
 }
 
 QByteArray headerValue(QByteArrayView headers, QByteArrayView name) {
