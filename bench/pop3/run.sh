@@ -11,6 +11,8 @@
 #   MODES may add "baseline" (a re-scanning checker, Korimo's client only, no floor; slow).
 #   TRANSPORTS: tls = implicit TLS (pop3s://); plain = the plain port: the floor stays in plaintext,
 #   while Korimo's pop3:// still upgrades with STLS because this Dovecot offers it.
+#   BEFORE=PATH/bench_pop3 adds another build's Korimo (say, of an earlier commit) to each round, in
+#   its own column: before and after measured side by side.
 #
 # Needs bench_pop3 and floor_pop3 built (ninja -C BUILD_DIR bench_pop3 floor_pop3) and
 # tests/servers/mailservers.sh.
@@ -22,6 +24,7 @@ RTTS=${RTTS:-"25"}
 ROUNDS=${ROUNDS:-5}
 RUNS=${RUNS:-1}
 MODES=${MODES:-"first steady"}
+BEFORE=${BEFORE:-}
 TRANSPORTS=${TRANSPORTS:-"tls"}
 BENCH=$BUILD/bench/pop3/bench_pop3
 FLOOR=$BUILD/bench/pop3/floor_pop3
@@ -82,8 +85,13 @@ median() { sort -n | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; e
 times_of() { sed -n 's/.* run [0-9]*: \([0-9.]*\) ms.*/\1/p'; }
 
 echo "# $(date -u +%Y-%m-%dT%H:%MZ) $(nproc) cores; ROUNDS=$ROUNDS RUNS=$RUNS (medians of ROUNDS x RUNS runs)"
-echo "| 5 mailboxes × | RTT | transport | check | floor | Korimo | Korimo ÷ floor |"
-echo "|---|---|---|---|---|---|---|"
+if [ -n "$BEFORE" ]; then
+    echo "| 5 mailboxes × | RTT | transport | check | floor | Korimo before | before ÷ floor | Korimo | Korimo ÷ floor |"
+    echo "|---|---|---|---|---|---|---|---|---|"
+else
+    echo "| 5 mailboxes × | RTT | transport | check | floor | Korimo | Korimo ÷ floor |"
+    echo "|---|---|---|---|---|---|---|"
+fi
 for size in $SIZES; do
     fill "$size"
     for rtt in $RTTS; do
@@ -100,22 +108,29 @@ for size in $SIZES; do
             for mode in $MODES; do
                 : >"$WORK/floor.times"
                 : >"$WORK/korimo.times"
+                : >"$WORK/before.times"
                 for _ in $(seq "$ROUNDS"); do
                     if [ "$mode" != baseline ]; then
                         "$FLOOR" --port "$port" "${floor_tls[@]}" "${BOXES[@]}" --messages "$size" --mode "$mode" \
                             --runs "$RUNS" | times_of >>"$WORK/floor.times"
                     fi
+                    if [ -n "$BEFORE" ]; then
+                        "$BEFORE" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$RUNS" |
+                            times_of >>"$WORK/before.times"
+                    fi
                     "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$RUNS" |
                         times_of >>"$WORK/korimo.times"
                 done
                 korimo=$(median <"$WORK/korimo.times")
-                if [ "$mode" = baseline ]; then
-                    floor=-; ratio=-
-                else
-                    floor=$(median <"$WORK/floor.times")
-                    ratio=$(awk -v k="$korimo" -v f="$floor" 'BEGIN {printf "%.2f×", k / f}')
+                ratio() { [ "$floor" = - ] && echo - || awk -v k="$1" -v f="$floor" 'BEGIN {printf "%.2f×", k / f}'; }
+                floor=-
+                [ "$mode" = baseline ] || floor=$(median <"$WORK/floor.times")
+                row="| $size | $rtt ms | $transport | $mode | $floor ms"
+                if [ -n "$BEFORE" ]; then
+                    before=$(median <"$WORK/before.times")
+                    row="$row | $before ms | $(ratio "$before")"
                 fi
-                echo "| $size | $rtt ms | $transport | $mode | $floor ms | $korimo ms | $ratio |"
+                echo "$row | $korimo ms | $(ratio "$korimo") |"
             done
             kill "$PROXY_PID"; wait "$PROXY_PID" 2>/dev/null || true; PROXY_PID=
         done
