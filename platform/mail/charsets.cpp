@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <optional>
@@ -378,6 +379,9 @@ QString decodeUnlabelled(QByteArrayView bytes) {
 }
 
 QString decodeHeaderText(QByteArrayView raw) {
+    // Printable ASCII on one line without an encoded word (most Date fields): nothing to decode.
+    if (std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0x20 && c < 0x7F; }) && !raw.contains("=?"))
+        return QString::fromLatin1(raw.data(), raw.size());
     QString out;
     qsizetype pos = 0;
     QByteArray pendingCharset; // encoded words of one charset, joined before decoding

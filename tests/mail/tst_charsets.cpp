@@ -102,6 +102,7 @@ private slots:
                                       << QStringLiteral("日こ");
         QTest::newRow("raw cp932 header") << QByteArray("\x95\x5C\x8E\xA6") << QStringLiteral("表示");
         QTest::newRow("raw utf-8 header") << QByteArray("\xE6\x97\xA5") << QStringLiteral("日");
+        QTest::newRow("raw iso-2022-jp header") << QByteArray("Re: \x1B$B$3$s\x1B(B") << QStringLiteral("Re: こん");
         QTest::newRow("folded plain text") << QByteArray("a long\r\n subject") << QStringLiteral("a long subject");
         QTest::newRow("not a word: blank inside") << QByteArray("=?UTF-8?B?a b?=") << QStringLiteral("=?UTF-8?B?a b?=");
         QTest::newRow("unterminated") << QByteArray("x =?UTF-8?B?5pel") << QStringLiteral("x =?UTF-8?B?5pel");
