@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <optional>
@@ -18,10 +19,33 @@ struct Decoded {
     int errors = 0;
 };
 
+// One converter per thread and charset, opened at its first use: opening one costs more than
+// converting a whole header with it. (iconv_t is not shared: each thread has its own.)
+class ThreadConverter {
+public:
+    explicit ThreadConverter(const char* from) : cd_(iconv_open("UTF-8", from)) {}
+    ~ThreadConverter() {
+        if (valid())
+            iconv_close(cd_);
+    }
+    ThreadConverter(const ThreadConverter&) = delete;
+    ThreadConverter& operator=(const ThreadConverter&) = delete;
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
 // Decodes with iconv; each byte iconv refuses becomes U+FFFD and counts as an error.
 Decoded iconvDecode(QByteArrayView bytes, const char* charset) {
     Decoded out;
-    iconv_t cd = iconv_open("UTF-8", charset);
+    // EUC-JP is tried on every unlabelled 8-bit text: its converter is kept.
+    static thread_local const ThreadConverter eucJp("EUC-JP-MS");
+    const bool kept = qstrcmp(charset, "EUC-JP-MS") == 0 && eucJp.valid();
+    iconv_t cd = kept ? eucJp.get() : iconv_open("UTF-8", charset);
+    if (kept)
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         out.text = QString::fromLatin1(bytes.data(), bytes.size());
         out.errors = int(bytes.size());
@@ -46,14 +70,42 @@ Decoded iconvDecode(QByteArrayView bytes, const char* charset) {
         --inLeft;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
-    iconv_close(cd);
+    if (!kept)
+        iconv_close(cd);
     out.text = QString::fromUtf8(utf8);
     return out;
 }
 
+// CP932 as fromCp932() decodes it (ASCII as it stands, one U+FFFD for each byte that does not start a
+// valid character), in one pass over the text instead of one conversion per character.
 Decoded cp932Decode(QByteArrayView bytes) {
-    Decoded out{fromCp932(bytes.toByteArray()), 0};
-    out.errors = int(out.text.count(QChar(kReplacement)));
+    static thread_local const ThreadConverter cv("CP932");
+    if (!cv.valid()) {
+        Decoded out{fromCp932(bytes.toByteArray()), 0};
+        out.errors = int(out.text.count(QChar(kReplacement)));
+        return out;
+    }
+    Decoded out;
+    QByteArray utf8(bytes.size() * 3 + 3, Qt::Uninitialized); // at most 3 UTF-8 bytes per CP932 byte
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = size_t(bytes.size());
+    char* o = utf8.data();
+    size_t oLeft = size_t(utf8.size());
+    iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
+    while (inLeft > 0) {
+        if (iconv(cv.get(), &in, &inLeft, &o, &oLeft) != size_t(-1))
+            break;
+        // EILSEQ, or EINVAL for a lead byte cut off at the end: one replacement, and on from the next byte.
+        *o++ = char(0xEF);
+        *o++ = char(0xBF);
+        *o++ = char(0xBD);
+        oLeft -= 3;
+        ++out.errors;
+        ++in;
+        --inLeft;
+        iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+    out.text = QString::fromUtf8(utf8.constData(), o - utf8.constData());
     return out;
 }
 
@@ -327,6 +379,9 @@ QString decodeUnlabelled(QByteArrayView bytes) {
 }
 
 QString decodeHeaderText(QByteArrayView raw) {
+    // Printable ASCII on one line without an encoded word (most Date fields): nothing to decode.
+    if (std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0x20 && c < 0x7F; }) && !raw.contains("=?"))
+        return QString::fromLatin1(raw.data(), raw.size());
     QString out;
     qsizetype pos = 0;
     QByteArray pendingCharset; // encoded words of one charset, joined before decoding
@@ -360,29 +415,27 @@ QString decodeHeaderText(QByteArrayView raw) {
 }
 
 QString sanitizeForLine(const QString& text) {
-    QString out;
-    out.reserve(text.size());
+    // One pass into a buffer of the input's size: controls become a space, bidi controls go, and a
+    // space is written only when something other than a space follows it.
+    QString out(text.size(), Qt::Uninitialized);
+    QChar* const begin = out.data();
+    QChar* o = begin;
+    bool pendingSpace = false;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F)) {
-            out += QLatin1Char(' ');
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F) || u == u' ') {
+            pendingSpace = o != begin;
             continue;
         }
         if (u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x061C)
             continue;
-        out += c;
+        if (pendingSpace)
+            *o++ = QLatin1Char(' ');
+        pendingSpace = false;
+        *o++ = c;
     }
-    // Collapse runs of ASCII spaces (folding, replaced controls) and trim them at both ends.
-    QString collapsed;
-    collapsed.reserve(out.size());
-    for (const QChar c : out) {
-        if (c == QLatin1Char(' ') && (collapsed.isEmpty() || collapsed.back() == QLatin1Char(' ')))
-            continue;
-        collapsed += c;
-    }
-    while (collapsed.endsWith(QLatin1Char(' ')))
-        collapsed.chop(1);
-    return collapsed;
+    out.truncate(o - begin);
+    return out;
 }
 
 } // namespace korimo

@@ -2,6 +2,8 @@
 
 #include "charsets.h"
 
+#include <algorithm>
+
 namespace korimo {
 
 namespace {
@@ -10,20 +12,27 @@ bool isBidiControl(char16_t c) {
     return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
+bool isControlOrBidi(char16_t u) {
+    return u < 0x20 || (u >= 0x7f && u < 0xa0) || isBidiControl(u);
+}
+
 // One line of display text. sanitizeForLine() does the work; the loop below only makes sure that no
 // control or bidi character gets through whatever that function lets pass. Cleaning a cleaned value
 // changes nothing: so the blanks a cut leaves at the end go too.
 QString cleanValue(const QString& value) {
-    QString text = sanitizeForLine(value);
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : std::as_const(text)) {
-        const char16_t u = c.unicode();
-        if (isBidiControl(u))
-            continue;
-        out.append(u < 0x20 || (u >= 0x7f && u < 0xa0) ? QChar(u' ') : c);
+    QString out = sanitizeForLine(value);
+    if (std::any_of(out.cbegin(), out.cend(), [](QChar c) { return isControlOrBidi(c.unicode()); })) {
+        QString kept;
+        kept.reserve(out.size());
+        for (QChar c : std::as_const(out)) {
+            const char16_t u = c.unicode();
+            if (isBidiControl(u))
+                continue;
+            kept.append(u < 0x20 || (u >= 0x7f && u < 0xa0) ? QChar(u' ') : c);
+        }
+        out = kept;
     }
-    out = out.trimmed();
+    out = std::move(out).trimmed();
     if (out.size() > maxSummaryFieldLength) {
         qsizetype cut = maxSummaryFieldLength;
         if (out.at(cut).isLowSurrogate())

@@ -96,6 +96,7 @@ rm -rf "$program"
 mkdir -p "$program/DATA"
 chmod 700 "$program"
 cp "$built/korimo" "$program/korimo"
+[ -f "$built/libkorimo-sound.so" ] && cp "$built/libkorimo-sound.so" "$program/" # the WAV player module
 cp "$built"/DATA/*.ico "$program/DATA/"
 
 smtp=""

@@ -2,7 +2,8 @@
 # Measures Korimo's resource figures against the demo's private servers on loopback, in a private X
 # display with a tray host (Xvfb + trayer), and prints them as the table of docs/RESOURCES.md:
 #   - start-up time to tray: from the process's start until its tray icon is shown (median of RUNS);
-#   - resident memory (VmRSS) idle, 10 s after start, and its peak (VmHWM);
+#   - resident memory (VmRSS) idle, 10 s after start, and its peak (VmHWM), beside the same figure of
+#     a bare Qt Widgets program with a tray icon and one window (bench/tray/bare_tray), and the ratio;
 #   - wakeups per second while idle: context switches of all its threads over 30 s;
 #   - resident memory over a soak of SOAK checks run back to back (bench/soak/soak_checks: the main
 #     window's real check cycle, real transport, offscreen).
@@ -18,7 +19,7 @@ build=${KORIMO_BUILD_DIR:-build}
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target korimo soak_checks >/dev/null
+cmake --build "$build" --target korimo soak_checks bare_tray >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/korimo-measure.XXXXXX")
 chmod 755 "$work"
@@ -54,10 +55,10 @@ trayer --edge top --align right --widthtype pixel --width 100 --height 24 >/dev/
 pids+=($!)
 wait_until 10 xdotool search --class trayer
 
-tray_icon_shown() {
-    local panel id
+tray_icon_shown() { # [PROGRAM_NAME]
+    local panel id name=${1:-korimo}
     panel=$(xdotool search --name '^panel$' | head -n1)
-    id=$(xwininfo -tree -id "$panel" | awk '/"korimo": \("korimo"/ {print $1; exit}')
+    id=$(xwininfo -tree -id "$panel" | awk -v n="\"$name\": (\"$name\"" 'index($0, n) {print $1; exit}')
     [ -n "$id" ] && xwininfo -id "$id" | grep -q IsViewable
 }
 stop_korimo() {
@@ -100,6 +101,15 @@ wakeups=$(awk -v a="$s0" -v b="$s1" 'BEGIN {printf "%.1f", (b - a) / 30}')
 rss_idle_40=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
 stop_korimo "$pid"
 
+# --- the bare Qt tray program, same display, same wait ---
+"$build/bench/tray/bare_tray" "$PROGRAM_DIR/DATA/iconKorimo.ico" >/dev/null 2>&1 &
+bare=$!
+pids+=("$bare")
+wait_until 10 tray_icon_shown bare_tray || { echo "no tray icon of bare_tray" >&2; exit 1; }
+sleep 10
+rss_bare=$(awk '/VmRSS/ {print $2}' "/proc/$bare/status")
+stop_korimo "$bare"
+
 # --- soak ---
 soak_log=$work/soak.log
 t0=$(now_ms)
@@ -113,9 +123,10 @@ mib() { awk -v k="$1" 'BEGIN {printf "%.1f MiB", k / 1024}'; }
 cat <<TEXT
 | Figure | Value | Target |
 |---|---|---|
-| Start-up to tray icon, median of $runs | $median ms (runs: ${times[*]}) | < 300 ms |
-| Resident memory, idle 10 s after start | $(mib "$rss_idle") (peak VmHWM $(mib "$hwm"); $threads threads) | < 30 MB |
+| Start-up to tray icon, median of $runs | $median ms (runs: ${times[*]}) | ≤ 150 ms |
+| Resident memory, idle 10 s after start | $(mib "$rss_idle") (peak VmHWM $(mib "$hwm"); $threads threads) | |
 | Resident memory, idle 40 s after start | $(mib "$rss_idle_40") | |
+| Bare Qt Widgets tray program (tray icon and one window), 10 s after start | $(mib "$rss_bare"); Korimo ÷ bare: $(awk -v k="$rss_idle" -v b="$rss_bare" 'BEGIN {printf "%.2f×", k / b}') | Korimo ≤ 1.1× |
 | Wakeups per second while idle (30 s) | $wakeups | |
 | Soak: $soak checks back to back | RSS after check 1: $(mib "$soak_first"), after check $soak: $(mib "$soak_last"), max $(mib "$soak_max"); $(((t1 - t0) / soak)) ms a check | no growth |
 

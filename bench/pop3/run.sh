@@ -1,24 +1,34 @@
 #!/bin/bash
 # The POP3 check benchmark: 5 mailboxes on a private loopback Dovecot, filled with SIZES messages each,
-# reached through our delaying proxy at each of RTTS milliseconds of round trip; for each combination
-# the first check, the steady-state check and the re-scanning baseline, medians of RUNS runs
-# (BASE_RUNS for the slow baseline).
+# reached through our delaying proxy at each of RTTS milliseconds of round trip. For each combination
+# and mode, ROUNDS interleaved rounds of: the floor (floor_pop3, a raw client that sends everything the
+# protocol allows in one write), then Korimo's transport (bench_pop3). Each process sets up once
+# untimed, then times RUNS runs. Prints the medians and Korimo ÷ floor side by side.
 #
 #   bench/pop3/run.sh [BUILD_DIR]
 #
-# Environment: SIZES="100 1000" RTTS="0 25" RUNS=5 BASE_RUNS=3 MODES="first steady baseline"
+# Environment: SIZES="1000 10000" RTTS="25" ROUNDS=5 RUNS=1 MODES="first steady" TRANSPORTS="tls"
+#   MODES may add "baseline" (a re-scanning checker, Korimo's client only, no floor; slow).
+#   TRANSPORTS: tls = implicit TLS (pop3s://); plain = the plain port: the floor stays in plaintext,
+#   while Korimo's pop3:// still upgrades with STLS because this Dovecot offers it.
+#   BEFORE=PATH/bench_pop3 adds another build's Korimo (say, of an earlier commit) to each round, in
+#   its own column: before and after measured side by side.
 #
-# Needs bench_pop3 built (ninja -C BUILD_DIR bench_pop3) and tests/servers/mailservers.sh.
+# Needs bench_pop3 and floor_pop3 built (ninja -C BUILD_DIR bench_pop3 floor_pop3) and
+# tests/servers/mailservers.sh.
 set -euo pipefail
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${1:-$SRC/build}
-SIZES=${SIZES:-"100 1000"}
-RTTS=${RTTS:-"0 25"}
-RUNS=${RUNS:-5}
-BASE_RUNS=${BASE_RUNS:-3}
-MODES=${MODES:-"first steady baseline"}
+SIZES=${SIZES:-"1000 10000"}
+RTTS=${RTTS:-"25"}
+ROUNDS=${ROUNDS:-5}
+RUNS=${RUNS:-1}
+MODES=${MODES:-"first steady"}
+BEFORE=${BEFORE:-}
+TRANSPORTS=${TRANSPORTS:-"tls"}
 BENCH=$BUILD/bench/pop3/bench_pop3
-[ -x "$BENCH" ] || { echo "build bench_pop3 first" >&2; exit 2; }
+FLOOR=$BUILD/bench/pop3/floor_pop3
+[ -x "$BENCH" ] && [ -x "$FLOOR" ] || { echo "build bench_pop3 and floor_pop3 first" >&2; exit 2; }
 
 WORK=$(mktemp -d /tmp/korimo-bench.XXXXXX)
 chmod 755 "$WORK" # the mail daemons run as their own users and must reach DIR
@@ -56,7 +66,9 @@ for u in range(1, 6):
                "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n"
                % (base64.b64encode("差出人".encode()).decode(), i, u, subject, i % 60, u, i)).encode()
         msg += body.replace(b"\n", b"\r\n")
-        name = "%d.M%dP%d.bench" % (1700000000 + i, i, u)
+        # S= and W= (size, size with CR LF) as Dovecot's own delivery writes them: the server need
+        # not read every file to learn its size.
+        name = "%d.M%dP%d.bench,S=%d,W=%d" % (1700000000 + i, i, u, len(msg), len(msg))
         tmp = os.path.join(box, "tmp", name)
         with open(tmp, "wb") as f:
             f.write(msg)
@@ -68,21 +80,59 @@ PY
 BOXES=()
 for u in 1 2 3 4 5; do BOXES+=(--box "user$u:pass$u"); done
 
-echo "# $(date -u +%Y-%m-%dT%H:%MZ) $(nproc) cores; RUNS=$RUNS BASE_RUNS=$BASE_RUNS"
+median() { sort -n | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+# The run times a bench program printed ("... run K: 123.4 ms, ...").
+times_of() { sed -n 's/.* run [0-9]*: \([0-9.]*\) ms.*/\1/p'; }
+
+echo "# $(date -u +%Y-%m-%dT%H:%MZ) $(nproc) cores; ROUNDS=$ROUNDS RUNS=$RUNS (medians of ROUNDS x RUNS runs)"
+if [ -n "$BEFORE" ]; then
+    echo "| 5 mailboxes × | RTT | transport | check | floor | Korimo before | before ÷ floor | Korimo | Korimo ÷ floor |"
+    echo "|---|---|---|---|---|---|---|---|---|"
+else
+    echo "| 5 mailboxes × | RTT | transport | check | floor | Korimo | Korimo ÷ floor |"
+    echo "|---|---|---|---|---|---|---|"
+fi
 for size in $SIZES; do
     fill "$size"
     for rtt in $RTTS; do
-        port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-        python3 "$SRC/bench/pop3/delayproxy.py" "$port" "$POP3S_PORT" "$rtt" >"$WORK/proxy.out" &
-        PROXY_PID=$!
-        for _ in $(seq 50); do grep -q ready "$WORK/proxy.out" 2>/dev/null && break; sleep 0.1; done
-        server="pop3s://127.0.0.1:$port"
-        echo "## 5 x $size messages, RTT $rtt ms"
-        for mode in $MODES; do
-            runs=$RUNS
-            [ "$mode" = baseline ] && runs=$BASE_RUNS
-            "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$runs" | tail -1
+        for transport in $TRANSPORTS; do
+            port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+            if [ "$transport" = tls ]; then
+                target=$POP3S_PORT server="pop3s://127.0.0.1:$port" floor_tls=(--tls --ca "$CA_FILE")
+            else
+                target=$POP3_PORT server="pop3://127.0.0.1:$port" floor_tls=()
+            fi
+            python3 "$SRC/bench/pop3/delayproxy.py" "$port" "$target" "$rtt" >"$WORK/proxy.out" &
+            PROXY_PID=$!
+            for _ in $(seq 50); do grep -q ready "$WORK/proxy.out" 2>/dev/null && break; sleep 0.1; done
+            for mode in $MODES; do
+                : >"$WORK/floor.times"
+                : >"$WORK/korimo.times"
+                : >"$WORK/before.times"
+                for _ in $(seq "$ROUNDS"); do
+                    if [ "$mode" != baseline ]; then
+                        "$FLOOR" --port "$port" "${floor_tls[@]}" "${BOXES[@]}" --messages "$size" --mode "$mode" \
+                            --runs "$RUNS" | times_of >>"$WORK/floor.times"
+                    fi
+                    if [ -n "$BEFORE" ]; then
+                        "$BEFORE" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$RUNS" |
+                            times_of >>"$WORK/before.times"
+                    fi
+                    "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$RUNS" |
+                        times_of >>"$WORK/korimo.times"
+                done
+                korimo=$(median <"$WORK/korimo.times")
+                ratio() { [ "$floor" = - ] && echo - || awk -v k="$1" -v f="$floor" 'BEGIN {printf "%.2f×", k / f}'; }
+                floor=-
+                [ "$mode" = baseline ] || floor=$(median <"$WORK/floor.times")
+                row="| $size | $rtt ms | $transport | $mode | $floor ms"
+                if [ -n "$BEFORE" ]; then
+                    before=$(median <"$WORK/before.times")
+                    row="$row | $before ms | $(ratio "$before")"
+                fi
+                echo "$row | $korimo ms | $(ratio "$korimo") |"
+            done
+            kill "$PROXY_PID"; wait "$PROXY_PID" 2>/dev/null || true; PROXY_PID=
         done
-        kill "$PROXY_PID"; wait "$PROXY_PID" 2>/dev/null || true; PROXY_PID=
     done
 done

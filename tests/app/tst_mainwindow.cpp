@@ -2,7 +2,9 @@
 // with the scripted transport and timer ticks by hand.
 #include "checkRules.h"
 #include "mainWindowFixture.h"
+#include "testFiles.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -218,6 +220,34 @@ private slots:
         QCOMPARE(f.transport.lists, 2);
         QTRY_VERIFY(closeIt ? !w.isVisible() : f.quits == 1);
         QCOMPARE(f.ini().ReadIniString(u"Main", u"text1", {}), closeIt ? "1" : QString()); // closing saves
+    }
+
+    // The WAV player and Qt Multimedia are loaded at the first WAV announcement, not before; a missing,
+    // empty or broken file and a sound already playing never make the announcement wait.
+    void soundLoadsAtTheFirstWav() {
+        QTemporaryDir dir;
+        const auto le = [](quint32 v, int n) { return QByteArray(reinterpret_cast<const char*>(&v), n); };
+        const QByteArray silence(800, char(0x80)); // 0.1 s of 8 kHz, 8-bit mono
+        QVERIFY(writeFile(dir.filePath("chime.wav"),
+                          "RIFF" + le(36 + 800, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) +
+                              le(8000, 4) + le(1, 2) + le(8, 2) + "data" + le(800, 4) + silence));
+        QVERIFY(writeFile(dir.filePath("broken.wav"), "not a sound at all"));
+        const auto multimediaMapped = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6Multimedia");
+        };
+        NotificationSound sound(nullptr, {qEnvironmentVariable("KORIMO_BINARY_DIR") + QStringLiteral("/korimo")});
+        QElapsedTimer timer;
+        timer.start();
+        sound.beep();
+        sound.playWav(dir.filePath("missing.wav"));
+        sound.playWav(QString());
+        QVERIFY(!multimediaMapped());
+        sound.playWav(dir.filePath("chime.wav"));
+        QVERIFY(multimediaMapped());
+        sound.playWav(dir.filePath("chime.wav"));
+        sound.playWav(dir.filePath("broken.wav"));
+        QVERIFY2(timer.elapsed() < 2000, "playing must not wait for the sound");
     }
 };
 

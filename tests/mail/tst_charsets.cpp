@@ -37,6 +37,10 @@ private slots:
         row("raw cp932 header", "\x95\x5C\x8E\xA6", "header", "表示");
         row("not a word: blank inside", "=?UTF-8?B?a b?=", "header", "=?UTF-8?B?a b?=");
         row("unterminated word", "x =?UTF-8?B?5pel", "header", "x =?UTF-8?B?5pel");
+        // CP932 goes through one converter pass: a bad byte costs one U+FFFD and the text goes on after it.
+        row("cp932 lead byte with a bad trail byte", "\x81\x20x\x95\x5C", "cp932", "\uFFFD x表");
+        row("cp932 lead byte cut off at the end", "a\x82", "cp932", "a\uFFFD");
+        row("cp932 bad bytes between good ones", "\x87\x40\x80\x87\x40", "cp932", "①\uFFFD①");
     }
     void decode() {
         QFETCH(QByteArray, bytes);
