@@ -226,11 +226,13 @@ private slots:
     // empty or broken file and a sound already playing never make the announcement wait.
     void soundLoadsAtTheFirstWav() {
         QTemporaryDir dir;
-        const auto le = [](quint32 v, int n) { return QByteArray(reinterpret_cast<const char*>(&v), n); };
+        const auto le = [](quint32 v, int n) {
+            return QByteArray(reinterpret_cast<const char*>(&v), n);
+        };
         const QByteArray silence(800, char(0x80)); // 0.1 s of 8 kHz, 8-bit mono
-        QVERIFY(writeFile(dir.filePath("chime.wav"),
-                          "RIFF" + le(36 + 800, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) +
-                              le(8000, 4) + le(1, 2) + le(8, 2) + "data" + le(800, 4) + silence));
+        QVERIFY(writeFile(dir.filePath("chime.wav"), "RIFF" + le(36 + 800, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
+                                                         le(1, 2) + le(8000, 4) + le(8000, 4) + le(1, 2) + le(8, 2) +
+                                                         "data" + le(800, 4) + silence));
         QVERIFY(writeFile(dir.filePath("broken.wav"), "not a sound at all"));
         const auto multimediaMapped = [] {
             QFile maps(QStringLiteral("/proc/self/maps"));
