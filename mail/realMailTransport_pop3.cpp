@@ -146,7 +146,8 @@ MailOutcome<Listing> RealMailTransport::list(const Mailbox& box, const QString& 
     };
     Listing listing;
     listing.messages.resize(count);
-    QHash<QByteArray, SummaryFields> keep;
+    qsizetype reused = 0; // cached summaries still listed
+    QHash<QByteArray, SummaryFields> fresh;
     QList<int> wanted;
     const auto fill = [&](int n, const SummaryFields& f) {
         MessageSummary& m = listing.messages[n - 1];
@@ -162,7 +163,7 @@ MailOutcome<Listing> RealMailTransport::list(const Mailbox& box, const QString& 
             const auto it = known.constFind(uids[n - 1]);
             if (it != known.constEnd()) {
                 fill(n, *it);
-                keep.insert(it.key(), *it);
+                ++reused;
                 continue;
             }
         }
@@ -174,14 +175,20 @@ MailOutcome<Listing> RealMailTransport::list(const Mailbox& box, const QString& 
         const SummaryFields f = summaryFromHeaders(headers);
         fill(n, f);
         if (unique(n))
-            keep.insert(uids[n - 1], f);
+            fresh.insert(uids[n - 1], f);
     });
     if (!fetched)
         return session.error();
     // The listing is complete whatever QUIT brings; the session still ends politely (bounded).
     client.quit();
-    if (haveUids && keep != known)
+    // The cache is written only when it changes: a summary was fetched, or a cached message has gone.
+    if (haveUids && (!fresh.isEmpty() || reused != known.size())) {
+        QHash<QByteArray, SummaryFields> keep = std::move(fresh);
+        for (int n = 1; n <= count; ++n)
+            if (const auto it = known.constFind(uids[n - 1]); unique(n) && it != known.constEnd())
+                keep.insert(it.key(), *it);
         cache.save(keep);
+    }
     listing.unverifiedServer = session.unverifiedServer();
     return listing;
 }
