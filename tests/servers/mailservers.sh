@@ -70,13 +70,6 @@ pid_alive() {
     [ "${stat%% *}" != Z ]
 }
 
-process_group() {
-    local stat pgrp
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    read -r _ _ pgrp _ <<<"${stat##*) }"
-    echo "$pgrp"
-}
-
 read_pid() {
     [ -s "$1" ] && head -n1 "$1" | tr -dc '0-9'
 }
@@ -99,12 +92,8 @@ stop_pids() {
         [ -n "$left" ] || return 0
         if ((i == 50)); then
             echo "mailservers: killing$left" >&2
-            for pid in $left; do
-                if [ "$(process_group "$pid")" = "$pid" ]; then
-                    kill -KILL -- "-$pid" 2>/dev/null
-                else
-                    kill -KILL "$pid" 2>/dev/null
-                fi
+            for pid in $left; do # a group with a live PID's number is the one it leads
+                kill -KILL -- "-$pid" 2>/dev/null || kill -KILL "$pid" 2>/dev/null
             done
         fi
         sleep 0.05
@@ -344,15 +333,14 @@ anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd
 EOF
-    # Postfix waits (up to some seconds) until a configuration file written "just now" has aged,
-    # in case an editor is still busy with it: date ours a minute back.
+    # Postfix waits seconds for a configuration file written "just now" to age: date ours a minute back.
     touch -d "@$(($(date +%s) - 60))" "$pf/main.cf" "$pf/master.cf"
 }
 
 start_postfix() {
     local pf=$DIR/postfix q
     mkdir -p "$pf/queue" "$pf/data" || return 1
-    # The queue layout Postfix's own set-up would make (postfix-files), without its slow scripts.
+    # The queue layout of postfix-files, without Postfix's slow set-up scripts.
     chown postfix "$pf/data" && chmod 700 "$pf/data" || return 1
     for q in active bounce corrupt defer deferred flush hold incoming private saved trace; do
         mkdir -p "$pf/queue/$q" && chown postfix "$pf/queue/$q" && chmod 700 "$pf/queue/$q" || return 1
