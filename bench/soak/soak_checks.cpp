@@ -5,11 +5,11 @@
 //
 // Output: one line "checks rss_kib status" per sample, then "first_kib last_kib max_kib". The status
 // is the main window's status line after the latest check, so a failing server shows at once.
-#include "scriptedDialogs.h"
 #include "frmMainKR.h"
 #include "iniKeys.h"
 #include "modIniFile.h"
 #include "realMailTransport.h"
+#include "scriptedDialogs.h"
 
 #include <QApplication>
 #include <QFile>
