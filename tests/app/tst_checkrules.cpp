@@ -26,8 +26,6 @@ private slots:
                                      << "x@y" << QStringList{"spam", "", "news"} << QStringList{} << false;
         QTest::newRow("subject list, sender text") << "hello"
                                                    << "spam@x" << QStringList{"spam"} << QStringList{} << false;
-        QTest::newRow("keyword in subject") << "Fw: From: boss"
-                                            << "a@b" << QStringList{} << QStringList{"boss"} << false;
     }
     void exclusion() {
         QFETCH(QString, subject);
@@ -62,7 +60,6 @@ private slots:
         failed.update(tallyCheck(boxes.mid(0, 3), listings, {}, {}), listings); // slot 3 not asked: kept
         QCOMPARE(failed.entries().size(), 1);
         QCOMPARE(failed.entries().at(0).first, 3);
-        QVERIFY(failureToolTip({{1, "<b>x</b>"}}).contains("メールボックス2: &lt;b&gt;x&lt;/b&gt;"));
     }
 
     void period_data() {

@@ -1,5 +1,5 @@
 // Answers for the user in window tests: records what was shown and answers from queues (questions
-// default to No, file and folder dialogs to cancel).
+// default to No, file dialogs to cancel; folder pickers are always cancelled).
 #pragma once
 
 #include "dialogs.h"
@@ -18,8 +18,7 @@ public:
     };
     QList<Shown> shown;
     QQueue<bool> answers;
-    QQueue<QString> files;   // answers of openFile/saveFile
-    QQueue<QString> folders; // answers of selectFolder
+    QQueue<QString> files; // answers of openFile/saveFile
 
     QStringList messages() const { // texts of "message" boxes, in order
         QStringList out;
@@ -45,7 +44,7 @@ public:
     }
     QString selectFolder(const QString& title, const QString& start) override {
         shown.append({QStringLiteral("selectFolder"), title, start, {}});
-        return folders.isEmpty() ? QString() : folders.dequeue();
+        return {};
     }
 };
 

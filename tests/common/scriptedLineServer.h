@@ -24,14 +24,10 @@ public:
     using Script = QList<Step>;
 
     static Step send(const QByteArray& bytes) { return {Step::Send, bytes}; }
-    static Step line(const QByteArray& text) { return {Step::Send, text + "\r\n"}; }
     static Step expect(const QByteArray& text) { return {Step::Expect, text}; }
-    // The line, and nothing more from the client for a moment: it waits for the reply (no pipelining).
-    static Step expectAlone(const QByteArray& text) { return {Step::ExpectAlone, text}; }
-    static Step stall(int ms) { return {Step::Stall, {}, ms}; }
-    static Step close() { return {Step::Close, {}}; }
-    // Steps in short, separated by '|': ">line" expect, "=line" expectAlone, "^line" skip up to that line,
-    // "<line" line, "{bytes" send, "~ms" stall, "!" close.
+    // Steps in short, separated by '|': ">line" expect, "=line" expect and nothing more from the client for a
+    // moment (no pipelining), "^line" skip up to that line, "<line" send with CR LF, "{bytes" send as is,
+    // "~ms" stall, "!" close.
     static Script parse(const QString& text);
 
     explicit ScriptedLineServer(QList<Script> connections);

@@ -101,7 +101,7 @@ QString TestMailServers::maildir(int n, Pop3Server s) const {
     return env("MAILDIR_ROOT") + QLatin1Char('/') + user(n);
 }
 
-bool TestMailServers::deliver(int n, const QByteArray& bytes, QString* path, Pop3Server s) {
+bool TestMailServers::deliver(int n, const QByteArray& bytes, Pop3Server s) {
     if (envText_.isEmpty() || n < 1 || n > 5 || (s == Pop3Server::Mailutils && env("MU_MAILDIR_ROOT").isEmpty()))
         return false;
     const QByteArray message = s == Pop3Server::Mailutils ? QByteArray(bytes).replace("\r\n", "\n") : bytes;
@@ -125,8 +125,6 @@ bool TestMailServers::deliver(int n, const QByteArray& bytes, QString* path, Pop
          ::rename(tmpPath.constData(), QFile::encodeName(newPath).constData()) == 0;
     if (!ok)
         QFile::remove(f.fileName());
-    else if (path)
-        *path = newPath;
     return ok;
 }
 
@@ -141,18 +139,6 @@ QStringList TestMailServers::maildirFiles(int n, Pop3Server s) const {
     for (const QFileInfo& info : infos)
         paths << info.absoluteFilePath();
     return envText_.isEmpty() || n < 1 || n > 5 ? QStringList() : paths;
-}
-
-QByteArray TestMailServers::maildirMessage(int n, int index) const {
-    const QStringList files = maildirFiles(n);
-    return index >= 0 && index < files.size() ? readFile(files.at(index)) : QByteArray();
-}
-
-bool TestMailServers::clearMaildir(int n) {
-    bool ok = true;
-    for (const QString& path : maildirFiles(n))
-        ok = QFile::remove(path) && ok;
-    return ok;
 }
 
 bool TestMailServers::waitForMessages(int n, int count, int timeoutMs) const {

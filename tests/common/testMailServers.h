@@ -53,10 +53,8 @@ public:
 
     // Drops a message into the user's Maildir as a delivery agent would (tmp/, then new/), unchanged
     // except that pop3d's files get LF line ends (it serves CR LF-stored files badly).
-    bool deliver(int user, const QByteArray& message, QString* path = nullptr, Pop3Server s = Pop3Server::Dovecot);
+    bool deliver(int user, const QByteArray& message, Pop3Server s = Pop3Server::Dovecot);
     QStringList maildirFiles(int user, Pop3Server s = Pop3Server::Dovecot) const; // new/ and cur/, oldest first
-    QByteArray maildirMessage(int user, int index) const;                         // empty when there is no such message
-    bool clearMaildir(int user);
     // Waits (bounded) until the user's Maildir holds at least count messages: SMTP delivery finishes a
     // moment after the server's 250.
     bool waitForMessages(int user, int count, int timeoutMs = 5000) const;

@@ -1,15 +1,10 @@
 #!/bin/bash
 # The real main window on a real X display with a tray host, against the private Dovecot:
 #   tray_desktop.sh KORIMO-DESKTOP MAILSERVERS.SH DATA-FOLDER SHOTS-FOLDER
-# Korimo starts in tray mode (a mailbox is configured and the stored count matches), a message is
-# delivered, the window appears with the notification icon and hides again after ShowSeconds + 1
-# seconds, the tray icon is back (with the notification picture), and a left click on it restores
-# the window with its default icon. Then, in tray mode, the receive, send and settings windows are
-# opened and closed in turn: Korimo keeps running with its icon and still announces new mail.
-# SIGTERM in the tray saves the count and the main window's keys and ends within two seconds with
-# status 0. Two more starts end by the tray icon's right button (with and without another window
-# open): gone within a second (times KORIMO_TIME_SCALE), status 0, nothing saved. Every wait is bounded; everything started
-# is stopped by PID.
+# In tray mode the receive, send and settings windows open and close in turn while Korimo keeps running
+# and still announces new mail; SIGTERM saves the count and keys and ends within 2 s with status 0; the
+# tray icon's right button (with and without another window open) ends at once, status 0, nothing saved.
+# (The announcement itself is walked by e2e_demo.) Every wait is bounded; everything started is stopped by PID.
 set -u
 # Time limits are multiplied by KORIMO_TIME_SCALE (the sanitizer build runs several times slower).
 SCALE=${KORIMO_TIME_SCALE:-1}
@@ -72,28 +67,9 @@ start_korimo
 wait_for 15 tray_icon_present || fail "no tray icon"
 main_window_hidden || fail "the window is shown in tray mode"
 
-# New mail: the window appears with the notification icon, then hides after 2 + 1 ticks.
-printf 'From: Taro <taro@korimo.test>\r\nTo: user1@korimo.test\r\nSubject: Fw: From the Osaka office\r\nDate: Sun, 06 Dec 2026 21:00:00 +0000\r\n\r\nhello\r\n' >"$TMP/m1.eml"
-"$SERVERS" deliver "$TMP/srv" user1 "$TMP/m1.eml" >/dev/null || fail "delivery failed"
-wait_for 15 main_window_shown || fail "the new mail was not announced"
-shown_at=$(now_ms)
-tray_icon_absent || fail "the tray icon stays during the announcement"
-notice_hash=$(icon_hash "$(main_window)")
-import -window root "$SHOTS/announcement.png"
-wait_for 10 main_window_hidden || fail "the announcement did not end"
-shown_ms=$(($(now_ms) - shown_at))
-echo "announcement on screen for ${shown_ms} ms (ShowSeconds 2: three ticks)"
-[ "$shown_ms" -ge 1500 ] && [ "$shown_ms" -le 6000 ] || fail "announcement lasted ${shown_ms} ms"
-wait_for 10 tray_icon_present || fail "the tray icon did not come back"
-import -window root "$SHOTS/tray.png"
-
-# Left click on the icon: the window comes back with its default icon, the icon leaves the tray.
 click_tray 1 korimo-desktop || fail "no tray icon to click"
 wait_for 10 main_window_shown || fail "a left click did not restore the window"
 wait_for 10 tray_icon_absent || fail "the tray icon stayed after the left click"
-default_icon() { [ "$(icon_hash "$(main_window)")" != "$notice_hash" ]; }
-wait_for 5 default_icon || fail "the restored window still shows the notification icon"
-import -window root "$SHOTS/restored.png"
 
 # The send and settings windows end with the last button of their bottom row.
 click_bottom_right() {
@@ -157,7 +133,7 @@ ended_ms=$(($(now_ms) - sent_at))
 echo "SIGTERM: ended after ${ended_ms} ms with status $status"
 [ "$status" -eq 0 ] || fail "SIGTERM ended Korimo with status $status"
 [ "$ended_ms" -le $((2000 * SCALE)) ] || fail "SIGTERM took ${ended_ms} ms"
-[ "$(ini Past mnum)" = 2 ] || fail "mnum is '$(ini Past mnum)' after SIGTERM, not 2"
+[ "$(ini Past mnum)" = 1 ] || fail "mnum is '$(ini Past mnum)' after SIGTERM, not 1"
 [ -n "$(ini Main left)" ] && [ -n "$(ini Main top)" ] || fail "left/top not saved at SIGTERM"
 [ "$(ini Main text1)" = 0 ] || fail "text1 not saved at SIGTERM"
 

@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
-# The real Korimo binary driven from outside as a user would, on a private X display with a tray
-# host and the demo's mail servers on loopback: start in tray mode → a message arrives → the
-# announcement (notification icon, hidden again after its time) → the tray icon keeps the
-# notification picture → it restores the main window → 受信: list, read (double-click), a deletion
-# whose session breaks before QUIT (reported, nothing deleted), a real deletion → 送信: a message
-# that arrives in the Maildir. Sending needs Postfix, so root: an ordinary user's run reports the
-# test skipped (77) after the rest passed; CI runs as root.
-#   e2e_demo.sh SOURCE_DIR BUILT_PROGRAM_FOLDER [OUTPUT_DIR]
-# Screenshots of the steps go to OUTPUT_DIR. Every wait polls its condition with a deadline.
+# The real Korimo driven as a user would, on a private X display with a tray host, against the demo's
+# servers: tray mode → a message arrives → the announcement, then the tray icon's notification picture →
+# the main window restored → 受信: list, read, a deletion cut before QUIT (reported, nothing deleted), a
+# deletion → 送信 into the Maildir (needs Postfix, so root: else 77 after the rest passed; CI runs as root).
+#   e2e_demo.sh SOURCE_DIR BUILT_PROGRAM_FOLDER [OUTPUT_DIR]   (screenshots go to OUTPUT_DIR)
 set -uo pipefail
 src=$1 built=$2 out=${3:-$PWD/e2e-output}
 # shellcheck source=../common/journey.sh
@@ -56,9 +52,7 @@ python3 - "$POP3_PORT" "$work" <<'PY' >"$work/relay.log" 2>&1 &
 import os, socket, sys, threading
 target, work = int(sys.argv[1]), sys.argv[2]
 listener = socket.create_server(("127.0.0.1", 0))
-with open(work + "/relay.port.part", "w") as f:
-    f.write(str(listener.getsockname()[1]))
-os.rename(work + "/relay.port.part", work + "/relay.port")
+print(listener.getsockname()[1], flush=True)
 def pump(src, dst):
     try:
         while data := src.recv(65536):
@@ -94,8 +88,8 @@ while True:
     threading.Thread(target=session, args=(listener.accept()[0],), daemon=True).start()
 PY
 PIDS+=($!)
-wait_for 10 test -s "$work/relay.port" || fail "the relay did not start"
-relay_port=$(cat "$work/relay.port")
+wait_for 10 grep -qx '[0-9]\+' "$work/relay.log" || fail "the relay did not start"
+relay_port=$(head -n1 "$work/relay.log")
 sed -i "s|^smtp-0=pop3://127.0.0.1:$POP3_PORT|smtp-0=pop3://127.0.0.1:$relay_port|" "$PROGRAM_DIR/iniKR.ini"
 grep -q "127.0.0.1:$relay_port" "$PROGRAM_DIR/iniKR.ini" || fail "the settings do not name the relay"
 

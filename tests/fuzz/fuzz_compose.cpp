@@ -1,9 +1,6 @@
-// libFuzzer target over the message composer: any subject, body and attachment name make either one
-// of the documented refusals or a message that SMTP carries unchanged (CR LF line ends only, no line
-// over 998 bytes) and that reads back, through GMime and our decoding, to the very same subject,
-// body (its last line ended), attachment name and attachment bytes.
-//
-// Input: subject NUL body NUL attachment-name NUL attachment-bytes (missing parts are empty).
+// libFuzzer target over the message composer. Input: subject NUL body NUL attachment-name NUL bytes.
+// Either a refusal for a control character, or a message SMTP carries unchanged (CR LF only, lines of
+// at most 998 bytes) that reads back to the same subject, body (last line ended), name and bytes.
 // clang-format off
 #include <gmime/gmime.h>
 // clang-format on

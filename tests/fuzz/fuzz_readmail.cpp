@@ -2,51 +2,34 @@
 // receive window relies on: every attachment reported saved is a file of that name in the folder, one
 // not saved says why, and nothing is written anywhere but inside the attachment folder.
 #include "realMailTransport.h"
+#include "summaryChecks.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-struct Scratch {
-    QTemporaryDir root;
-    QString message = root.filePath(QStringLiteral("message.eml"));
-    QString folder = root.filePath(QStringLiteral("attach"));
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Scratch scratch;
+    static QTemporaryDir root;
+    static const QString message = root.filePath(QStringLiteral("message.eml"));
+    static const QDir folder(root.filePath(QStringLiteral("attach")));
     static korimo::RealMailTransport transport;
     {
-        QFile f(scratch.message);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
+        QFile f(message);
+        FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
     }
-    QDir().mkpath(scratch.folder);
+    QDir().mkpath(folder.path());
     const bool save = size > 0 && (data[0] & 1);
-    const korimo::MailOutcome<korimo::MailMessage> r = transport.read(scratch.message, save, scratch.folder);
-    if (!r.ok())
-        std::abort();
-    for (const korimo::SavedAttachment& a : r.value().attachments) {
-        if (a.fileName.isEmpty() || a.saved != QFile::exists(QDir(scratch.folder).filePath(a.fileName)) ||
-            (save && a.saved == !a.problem.isEmpty()) || (!save && (a.saved || !a.problem.isEmpty())))
-            std::abort();
-    }
-    // Only the message and the attachment folder may exist at the top; nothing hidden may be left behind.
-    const QStringList top = QDir(scratch.root.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    if (top.size() != 2)
-        std::abort();
-    const QStringList saved = QDir(scratch.folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString& name : saved) {
-        if (name.startsWith(QLatin1Char('.')) || !save)
-            std::abort();
-    }
-    QDir(scratch.folder).removeRecursively();
+    const korimo::MailOutcome<korimo::MailMessage> r = transport.read(message, save, folder.path());
+    FUZZ_CHECK(r.ok());
+    for (const korimo::SavedAttachment& a : r.value().attachments)
+        FUZZ_CHECK(!a.fileName.isEmpty() && a.saved == QFile::exists(folder.filePath(a.fileName)) &&
+                   (save ? a.saved != !a.problem.isEmpty() : !a.saved && a.problem.isEmpty()));
+    // Only the message and the attachment folder at the top; nothing hidden left behind, nothing unasked.
+    const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+    FUZZ_CHECK(QDir(root.path()).entryList(all).size() == 2);
+    for (const QString& name : folder.entryList(all))
+        FUZZ_CHECK(save && !name.startsWith(QLatin1Char('.')));
+    QDir(folder.path()).removeRecursively();
     return 0;
 }

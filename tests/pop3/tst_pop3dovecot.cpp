@@ -90,9 +90,9 @@ private slots:
         trusted_.extraCaFile = servers_.caFile();
         for (Pop3Server s : {Pop3Server::Dovecot, Pop3Server::Mailutils}) {
             for (const QByteArray& m : {kIso2022jp, kRawCp932, kDots})
-                QVERIFY(servers_.deliver(1, m, nullptr, s));
+                QVERIFY(servers_.deliver(1, m, s));
             for (const char* subject : {"A", "B", "C"})
-                QVERIFY(servers_.deliver(2, simpleMessage(subject), nullptr, s));
+                QVERIFY(servers_.deliver(2, simpleMessage(subject), s));
         }
     }
     void cleanupTestCase() {
@@ -191,7 +191,7 @@ private slots:
     void allFiveMailboxesAtOnce_data() { serverRows(); }
     void allFiveMailboxesAtOnce() {
         QFETCH(Pop3Server, pop3);
-        QVERIFY(servers_.deliver(5, simpleMessage("five"), nullptr, pop3));
+        QVERIFY(servers_.deliver(5, simpleMessage("five"), pop3));
         QList<Mailbox> boxes;
         for (int n = 1; n <= kMailboxCount; ++n)
             boxes.append(n == 3 ? Mailbox{} : box(n, pop3, implicitTls(pop3)));

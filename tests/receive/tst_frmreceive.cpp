@@ -180,7 +180,8 @@ private slots:
         QVERIFY(w_->Command1->isEnabled() && w_->Command2->isEnabled());
         w_->Command2_Click();
         QTRY_VERIFY(w_.isNull());
-        QCOMPARE(main_.statusLines, QStringList{kind < 0 ? "" : QStringLiteral("　3通メールがあります")});
+        QCOMPARE(main_.events.filter("status:"),
+                 QStringList{kind < 0 ? "status:" : QStringLiteral("status:　3通メールがあります")});
     }
 
     void deleteAll_data() {

@@ -22,11 +22,6 @@ private slots:
         QCOMPARE(rows.at(1).ref, (MessageRef{3, 9, "u9"}));
         QCOMPARE(rows.at(2).ref, (MessageRef{3, 7, "u7"}));
         QVERIFY(rowKey(rows.at(0)) != rowKey(rows.at(2))); // same message, other mailbox
-        const QList<ListingFailure> failures =
-            listingFailures({{"a", {}, {}}, {"", {}, {}}, {"c", {}, {}}},
-                            {Listing{}, MailError{}, MailError{MailErrorKind::TimedOut, "c"}});
-        QCOMPARE(failures, (QList<ListingFailure>{{2, describe({MailErrorKind::TimedOut, "c"})}}));
-        QVERIFY(captionFor(failures).contains("3"));
         QCOMPARE(firstPending({"new", "k2"}, {"k1", "k2"}), 1);
         QCOMPARE(firstPending({"new"}, {"k1"}), -1);
     }

@@ -100,7 +100,7 @@ private slots:
         QCOMPARE(m.body, QStringLiteral("一行目\r\n二行目\r\n"));
         QCOMPARE(m.attachment, attach ? dir_.filePath("a.txt") : QString());
         QTRY_COMPARE(w_.isNull(), closeAfter);
-        QCOMPARE(main_.restored, closeAfter ? 1 : 0);
+        QCOMPARE(main_.events.count("restore"), closeAfter ? 1 : 0);
         QCOMPARE(dialogs_.messages(), closeAfter ? QStringList() : QStringList{QStringLiteral("送信終了しました")});
         if (!closeAfter) {
             QVERIFY(w->Text4->toPlainText().isEmpty() && !w->Check2->isChecked());
@@ -132,7 +132,7 @@ private slots:
         QCOMPARE(dialogs_.messages(), QStringList{shown});
         QVERIFY(!w_.isNull() && w->Check2->isChecked() && w->Command1->isEnabled());
         QCOMPARE(w->Text4->toPlainText(), QStringLiteral("一行目\n二行目\n"));
-        QCOMPARE(main_.restored, 0);
+        QCOMPARE(main_.events.count("restore"), 0);
         QVERIFY(!QApplication::overrideCursor());
     }
 
@@ -167,7 +167,7 @@ private slots:
         QCOMPARE(readString(ini, keys::TransSubject), QStringLiteral("自由な件名"));
         QCOMPARE(readString(ini, keys::TransAttachment), QStringLiteral("/home/taro/資料 (2).pdf"));
         QVERIFY(readFile(IniFilePath(dir_.path())).startsWith(past.left(past.indexOf("[Trans]"))));
-        QCOMPARE(main_.restored, 1);
+        QCOMPARE(main_.events.count("restore"), 1);
         QVERIFY(transport_.sent.isEmpty());
     }
 };

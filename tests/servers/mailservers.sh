@@ -1,25 +1,13 @@
 #!/bin/bash
-# Private mail servers on loopback for Korimo's tests and demos.
-#
+# Private mail servers on loopback for Korimo's tests and demos, all in DIR (fresh and private), on
+# 127.0.0.1 ports picked at run time; nothing is ever relayed.
 #   mailservers.sh start DIR [--no-smtp] [--with-mailutils] [--owner-pid PID [--remove-with-owner]]
-#   mailservers.sh stop DIR
-#   mailservers.sh deliver DIR USER FILE
-#
-# start: builds a throw-away CA and a server certificate, a Dovecot POP3 server (plain port with
-# STLS, implicit-TLS port) and, when run as root and unless --no-smtp, a Postfix that delivers
-# into the same Maildirs (plain SMTP, submission with STARTTLS+AUTH required, smtps with AUTH).
-# --with-mailutils adds a second POP3 server, GNU mailutils pop3d (plain port with STLS, implicit-TLS
-# port), with its own Maildirs (MU_MAILDIR_ROOT/userN/INBOX) and virtual users userN@DOMAIN from a
-# passwd-style file; it rewrites CR LF-stored Maildir files badly, so deliver LF files to it.
-# Everything lives in DIR (which should be fresh and private) and listens on 127.0.0.1 only, on
-# ports picked at run time, so any number of instances can run side by side. Nothing is ever
-# relayed: only mail for the test domain is accepted, and every other route is an error.
-# DIR/env receives the shell-sourceable facts (ports, CA file, Maildir root).
-# --owner-pid: stop the instance by itself once that process is gone (a crashed test);
-# --remove-with-owner: then also delete DIR (a temporary folder that process made).
-#
-# stop: stops the instance's Dovecot, pop3d and Postfix by PID and waits for them. Idempotent.
-# deliver: drops FILE into USER's Maildir (written into tmp/, renamed into new/).
+#   mailservers.sh stop DIR | deliver DIR USER FILE
+# start: a throw-away CA, Dovecot POP3 (STLS and implicit TLS) and, as root unless --no-smtp, Postfix
+# (plain SMTP, submission with STARTTLS+AUTH, smtps) delivering into the same Maildirs. --with-mailutils
+# adds GNU pop3d with Maildirs MU_MAILDIR_ROOT/userN/INBOX and users userN@DOMAIN (it rewrites CR LF
+# files badly: deliver LF files to it). DIR/env holds the facts. --owner-pid: stop when that process is
+# gone; --remove-with-owner: then also delete DIR. stop is idempotent; deliver goes through tmp/ to new/.
 set -u
 umask 022
 
@@ -37,8 +25,7 @@ usage() {
     die "usage: $0 start DIR [--no-smtp] [--with-mailutils] [--owner-pid PID [--remove-with-owner]] | stop DIR | deliver DIR USER FILE"
 }
 
-# Picks N distinct free TCP ports on 127.0.0.1, below the kernel's ephemeral range so outgoing
-# connections never take them; a rare clash with a parallel instance makes start retry.
+# N free ports below the ephemeral range; a clash with a parallel instance makes start retry.
 pick_ports() {
     python3 - "$1" <<'EOF'
 import random, socket, sys
@@ -64,9 +51,7 @@ port_open() {
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-# True once the POP3 server greets: its login process only does so when Dovecot's auth process
-# is ready. (A login process that got a connection before that waits seconds for auth, and
-# holds up a stop meanwhile.)
+# Dovecot greets only once its auth process is ready (an earlier login waits seconds, holding up a stop).
 pop3_greets() {
     (
         exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
@@ -76,8 +61,7 @@ pop3_greets() {
     ) 2>/dev/null
 }
 
-# A daemon that has exited stays a zombie until init reaps it, which some inits do only every
-# second or two: count a zombie as gone.
+# A zombie counts as gone: some inits reap only every second or two.
 pid_alive() {
     [ -n "$1" ] && kill -0 "$1" 2>/dev/null || return 1
     local stat
@@ -86,22 +70,12 @@ pid_alive() {
     [ "${stat%% *}" != Z ]
 }
 
-process_group() {
-    local stat pgrp
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    read -r _ _ pgrp _ <<<"${stat##*) }"
-    echo "$pgrp"
-}
-
 read_pid() {
     [ -s "$1" ] && head -n1 "$1" | tr -dc '0-9'
 }
 
-# Sends TERM to every daemon PID given and waits for all. A daemon still there after 2.5 s (a
-# Dovecot login process can hold its master for seconds while it waits for the auth process
-# that is going away) gets KILL, with its whole process group when it leads one: both masters
-# run as group leaders, and their children stay in that group.
-# The daemons are not our children: poll.
+# TERM to the daemons (not our children: poll); after 2.5 s KILL, to the whole group of a leader (a
+# Dovecot login can hold its master for seconds while auth goes away).
 stop_pids() {
     local pids="" pid i left
     for pid in "$@"; do
@@ -118,12 +92,8 @@ stop_pids() {
         [ -n "$left" ] || return 0
         if ((i == 50)); then
             echo "mailservers: killing$left" >&2
-            for pid in $left; do
-                if [ "$(process_group "$pid")" = "$pid" ]; then
-                    kill -KILL -- "-$pid" 2>/dev/null
-                else
-                    kill -KILL "$pid" 2>/dev/null
-                fi
+            for pid in $left; do # a group with a live PID's number is the one it leads
+                kill -KILL -- "-$pid" 2>/dev/null || kill -KILL "$pid" 2>/dev/null
             done
         fi
         sleep 0.05
@@ -363,15 +333,14 @@ anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd
 EOF
-    # Postfix waits (up to some seconds) until a configuration file written "just now" has aged,
-    # in case an editor is still busy with it: date ours a minute back.
+    # Postfix waits seconds for a configuration file written "just now" to age: date ours a minute back.
     touch -d "@$(($(date +%s) - 60))" "$pf/main.cf" "$pf/master.cf"
 }
 
 start_postfix() {
     local pf=$DIR/postfix q
     mkdir -p "$pf/queue" "$pf/data" || return 1
-    # The queue layout Postfix's own set-up would make (postfix-files), without its slow scripts.
+    # The queue layout of postfix-files, without Postfix's slow set-up scripts.
     chown postfix "$pf/data" && chmod 700 "$pf/data" || return 1
     for q in active bounce corrupt defer deferred flush hold incoming private saved trace; do
         mkdir -p "$pf/queue/$q" && chown postfix "$pf/queue/$q" && chmod 700 "$pf/queue/$q" || return 1
@@ -420,7 +389,6 @@ DOMAIN=$DOMAIN
 MAIL_UID=$MAIL_UID
 MAIL_GID=$MAIL_GID
 DOVECOT_PID=$(read_pid "$DIR/dovecot/run/master.pid")
-MAILUTILS=$WITH_MAILUTILS
 MU_POP3_PORT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_POP3_PORT")
 MU_POP3S_PORT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_POP3S_PORT")
 MU_MAILDIR_ROOT=$([ "$WITH_MAILUTILS" = 1 ] && echo "$MU_MAILDIR_ROOT")
@@ -487,8 +455,7 @@ cmd_start() {
     MU_MAILDIR_ROOT=$DIR/mumail
 
     if [ "$IS_ROOT" = 1 ]; then
-        # Mail belongs to an unprivileged user: Dovecot and Postfix refuse to deliver as root.
-        # The daemons' own users must be able to reach their files inside DIR.
+        # Dovecot and Postfix refuse to deliver as root; their own users must reach DIR.
         MAIL_UID=$(id -u nobody) MAIL_GID=$(id -g nobody)
         LOGIN_USER=dovenull INTERNAL_USER=dovecot INTERNAL_GROUP=dovecot SASL_SOCKET_USER=postfix
         chmod 755 "$DIR"
@@ -520,18 +487,10 @@ cmd_start() {
             local want="$POP3S_PORT" deadline=$((SECONDS + PORT_WAIT_SECONDS))
             [ "$WITH_SMTP" = 1 ] && want="$want $SMTP_PORT $SUBMISSION_PORT $SMTPS_PORT"
             [ "$WITH_MAILUTILS" = 1 ] && want="$want $MU_POP3_PORT $MU_POP3S_PORT"
-            until pop3_greets "$POP3_PORT"; do
-                if ((SECONDS >= deadline)); then
-                    echo "POP3 port $POP3_PORT gave no greeting within ${PORT_WAIT_SECONDS}s" >&2
-                    ok=0
-                    break
-                fi
-                sleep 0.02
-            done
-            [ "$ok" = 1 ] && for p in $want; do
-                until port_open "$p"; do
+            for p in "$POP3_PORT" $want; do
+                until if [ "$p" = "$POP3_PORT" ]; then pop3_greets "$p"; else port_open "$p"; fi; do
                     if ((SECONDS >= deadline)); then
-                        echo "port $p did not open within ${PORT_WAIT_SECONDS}s" >&2
+                        echo "port $p did not answer within ${PORT_WAIT_SECONDS}s" >&2
                         ok=0
                         break 2
                     fi
