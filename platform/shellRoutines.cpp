@@ -1,7 +1,6 @@
 #include "shellRoutines.h"
 
 #include "modSearchFile.h"
-#include "modSelectFolder.h"
 #include "modSpecialFolder.h"
 
 #include <QProcess>
@@ -10,11 +9,6 @@ namespace korimo {
 
 int XdgShellRoutines::fileExists(const QString& path) {
     return FileExists(path);
-}
-
-QString XdgShellRoutines::selectFolder(const QString& title, QWidget* owner, int root, int flags,
-                                       const QString& startFolder) {
-    return SelectFolder(title, owner, root, flags, startFolder);
 }
 
 QString XdgShellRoutines::specialFolderPath(const QString& number) {

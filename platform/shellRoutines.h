@@ -1,11 +1,10 @@
 // The desktop services the windows ask of the operating system, behind one interface so that another
 // platform can be added beside the one we ship. Each routine keeps its free-function form as well
-// (FileExists, SelectFolder, SpecialFolderPath); this interface is what windows hold and tests replace.
+// (FileExists, SpecialFolderPath); this interface is what windows hold and tests replace. The folder
+// picker is one of the dialogs (dialogs.h).
 #pragma once
 
 #include <QString>
-
-class QWidget;
 
 namespace korimo {
 
@@ -14,9 +13,6 @@ public:
     virtual ~ShellRoutines() = default;
     // 1 when something exists at the path (a wildcard pattern that matches counts), else 0.
     virtual int fileExists(const QString& path) = 0;
-    // The folder picker; "" when cancelled or when it fails (a failure is shown in a stop-icon box).
-    virtual QString selectFolder(const QString& title, QWidget* owner, int root, int flags,
-                                 const QString& startFolder) = 0;
     // A well-known folder by its number ("7": the folder of programs started with the session); "" for
     // an unknown number.
     virtual QString specialFolderPath(const QString& number) = 0;
@@ -29,8 +25,6 @@ public:
 class XdgShellRoutines : public ShellRoutines {
 public:
     int fileExists(const QString& path) override;
-    QString selectFolder(const QString& title, QWidget* owner, int root, int flags,
-                         const QString& startFolder) override;
     QString specialFolderPath(const QString& number) override;
     bool startProgram(const QString& path) override;
 };

@@ -227,7 +227,7 @@ private slots:
         QTemporaryDir dir;
         const QString uidl = QStringLiteral("L|U../../etc/passwd r r u|");
         S server(
-            {script(uidl + "T4|Q"), script("L|Uu new|>TOP 2 0|{" + top("n") + "|Q"),
+            {script(uidl + "T4|Q"), script("L|Uu new|>TOP 2 0|{" + top("n") + "|Q"), script("L|Uu|Q"),
              script(uidl + (damage.isEmpty() ? ">TOP 2 0|{" + top("m2") + "|>TOP 3 0|{" + top("m3") + "|Q" : "T4|Q"))});
         RealMailTransport t(quick(3000));
         const Mailbox mb = box(server);
@@ -237,6 +237,8 @@ private slots:
         QCOMPARE(int(QFileInfo(cache.path()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup)), 0);
         QCOMPARE(rows(t.list(mb, dir.path())), QStringLiteral("1u:m4|2new:n"));
         QCOMPARE(cache.load().size(), 2); // what left the server left the cache
+        QCOMPARE(rows(t.list(mb, dir.path())), QStringLiteral("1u:m4"));
+        QCOMPARE(cache.load().size(), 1); // also when nothing new was fetched
         // Seen before: message 1 and 4 (m1 and m4); 2 and 3 share a UIDL and are always fetched.
         QVERIFY(cache.save({{"../../etc/passwd", {"m1", "T <t@x.jp>", "Mon"}}, {"u", {"m4", "T <t@x.jp>", "Mon"}}}));
         QFile f(cache.path());

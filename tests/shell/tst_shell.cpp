@@ -139,9 +139,7 @@ private slots:
             dialog->selectFile(start);
             QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
         });
-        XdgShellRoutines shell;
-        const QString chosen = static_cast<ShellRoutines&>(shell).selectFolder("保存するフォルダを指定して下さい。",
-                                                                               nullptr, 0, kReturnOnlyFsDirs, start);
+        const QString chosen = QtDialogs().selectFolder("保存するフォルダを指定して下さい。", start);
         QCOMPARE(chosen, expected);
         QCOMPARE(seenDirectory, start);
         const QPoint screenCentre = QApplication::primaryScreen()->geometry().center();
