@@ -1,30 +1,15 @@
 #include "cp932.h"
 
+#include "iconvHandle.h"
+
 #include <cerrno>
 #include <iconv.h>
 
 namespace korimo {
 namespace {
 
-// RAII holder for one iconv conversion descriptor.
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (valid())
-            iconv_close(cd_);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
-
 // Converts one chunk; returns false when iconv refused it (nothing appended then).
-bool convertChunk(const Iconv& cv, const char* in, size_t inLen, QByteArray& out) {
+bool convertChunk(const IconvHandle& cv, const char* in, size_t inLen, QByteArray& out) {
     char buf[64];
     char* inPtr = const_cast<char*>(in);
     size_t inLeft = inLen;
@@ -46,7 +31,7 @@ bool convertChunk(const Iconv& cv, const char* in, size_t inLen, QByteArray& out
 
 Cp932Encoded encodeCp932(const QString& text) {
     Cp932Encoded result;
-    const Iconv cv("CP932", "UTF-8");
+    const IconvHandle cv("CP932", "UTF-8");
     result.bytes.reserve(text.size() * 2);
     // Code point by code point, so an unencodable character costs one '?' and nothing else.
     for (qsizetype i = 0; i < text.size();) {
@@ -74,7 +59,7 @@ QByteArray toCp932(const QString& text) {
 QString fromCp932(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());
-    const Iconv cv("UTF-8", "CP932");
+    const IconvHandle cv("UTF-8", "CP932");
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype n = bytes.size();
     QByteArray utf8;

@@ -1,6 +1,7 @@
 #include "charsets.h"
 
 #include "cp932.h"
+#include "iconvHandle.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -17,40 +18,29 @@ constexpr char16_t kReplacement = 0xFFFD;
 struct Decoded {
     QString text;
     int errors = 0;
+    bool converted = true; // false: iconv does not know the charset (text is then the bytes as Latin-1)
 };
 
-// One converter per thread and charset, opened at its first use: opening one costs more than
-// converting a whole header with it. (iconv_t is not shared: each thread has its own.)
-class ThreadConverter {
-public:
-    explicit ThreadConverter(const char* from) : cd_(iconv_open("UTF-8", from)) {}
-    ~ThreadConverter() {
-        if (valid())
-            iconv_close(cd_);
-    }
-    ThreadConverter(const ThreadConverter&) = delete;
-    ThreadConverter& operator=(const ThreadConverter&) = delete;
-    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
+// Converters kept per thread (thread_local IconvHandle) are opened at their first use: opening one
+// costs more than converting a whole header with it.
 
 // Decodes with iconv; each byte iconv refuses becomes U+FFFD and counts as an error.
 Decoded iconvDecode(QByteArrayView bytes, const char* charset) {
     Decoded out;
     // EUC-JP is tried on every unlabelled 8-bit text: its converter is kept.
-    static thread_local const ThreadConverter eucJp("EUC-JP-MS");
-    const bool kept = qstrcmp(charset, "EUC-JP-MS") == 0 && eucJp.valid();
-    iconv_t cd = kept ? eucJp.get() : iconv_open("UTF-8", charset);
-    if (kept)
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    static thread_local const IconvHandle eucJp("UTF-8", "EUC-JP-MS");
+    std::optional<IconvHandle> own;
+    if (qstrcmp(charset, "EUC-JP-MS") != 0 || !eucJp.valid())
+        own.emplace("UTF-8", charset);
+    const IconvHandle& cv = own ? *own : eucJp;
+    if (!cv.valid()) {
         out.text = QString::fromLatin1(bytes.data(), bytes.size());
         out.errors = int(bytes.size());
+        out.converted = false;
         return out;
     }
+    iconv_t cd = cv.get();
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     QByteArray utf8;
     utf8.reserve(bytes.size() * 2);
     char* in = const_cast<char*>(bytes.data());
@@ -70,8 +60,6 @@ Decoded iconvDecode(QByteArrayView bytes, const char* charset) {
         --inLeft;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
-    if (!kept)
-        iconv_close(cd);
     out.text = QString::fromUtf8(utf8);
     return out;
 }
@@ -79,7 +67,7 @@ Decoded iconvDecode(QByteArrayView bytes, const char* charset) {
 // CP932 as fromCp932() decodes it (ASCII as it stands, one U+FFFD for each byte that does not start a
 // valid character), in one pass over the text instead of one conversion per character.
 Decoded cp932Decode(QByteArrayView bytes) {
-    static thread_local const ThreadConverter cv("CP932");
+    static thread_local const IconvHandle cv("UTF-8", "CP932");
     if (!cv.valid()) {
         Decoded out{fromCp932(bytes.toByteArray()), 0};
         out.errors = int(out.text.count(QChar(kReplacement)));
@@ -356,11 +344,8 @@ QString decodeCharset(QByteArrayView bytes, QByteArrayView label) {
         return QString::fromLatin1(bytes.data(), bytes.size());
     if (!isAllowedForIconv(l))
         return QString::fromUtf8(bytes);
-    iconv_t probe = iconv_open("UTF-8", l.constData());
-    if (probe == reinterpret_cast<iconv_t>(-1))
-        return decodeUnlabelled(bytes);
-    iconv_close(probe);
-    return iconvDecode(bytes, l.constData()).text;
+    const Decoded d = iconvDecode(bytes, l.constData());
+    return d.converted ? d.text : decodeUnlabelled(bytes);
 }
 
 QString decodeUnlabelled(QByteArrayView bytes) {
