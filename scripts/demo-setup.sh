@@ -7,13 +7,13 @@
 #   demo-setup.sh RUNDIR BUILT_PROGRAM_FOLDER [--owner-pid PID] [--no-samples] [--period MINUTES]
 #                 [--show-seconds N] [--last-count N]
 #
-# RUNDIR/demo.env receives PROGRAM_DIR and the servers' facts (see tests/servers/mailservers.sh).
-# Stop with: tests/servers/mailservers.sh stop RUNDIR/servers
+# RUNDIR/demo.env receives PROGRAM_DIR and the servers' facts (see scripts/mailservers.sh).
+# Stop with: scripts/mailservers.sh stop RUNDIR/servers
 set -euo pipefail
 # An ordinary user's PATH on Debian lacks the sbin folders, where dovecot and postfix live.
 export PATH=$PATH:/usr/sbin:/sbin
 here=$(cd "$(dirname "$0")/.." && pwd -P)
-servers_script=$here/tests/servers/mailservers.sh
+servers_script=$here/scripts/mailservers.sh
 
 [ $# -ge 2 ] || {
     echo "usage: $0 RUNDIR BUILT_PROGRAM_FOLDER [--owner-pid PID] [--no-samples] [--period MINUTES]" >&2

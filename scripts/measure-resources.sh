@@ -26,7 +26,7 @@ chmod 755 "$work"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    tests/servers/mailservers.sh stop "$work/demo/servers" >/dev/null 2>&1 || true
+    scripts/mailservers.sh stop "$work/demo/servers" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -19,13 +19,13 @@ flock -n 9 || {
     echo "The demo already runs (from $rundir)." >&2
     exit 1
 }
-tests/servers/mailservers.sh stop "$rundir/servers" >/dev/null 2>&1 || true
+scripts/mailservers.sh stop "$rundir/servers" >/dev/null 2>&1 || true
 rm -rf "$rundir"
 
 korimo_pid=""
 stop_demo() {
     [ -n "$korimo_pid" ] && kill "$korimo_pid" 2>/dev/null
-    tests/servers/mailservers.sh stop "$rundir/servers" >/dev/null 2>&1
+    scripts/mailservers.sh stop "$rundir/servers" >/dev/null 2>&1
     rm -rf "$rundir"
 }
 trap stop_demo EXIT
@@ -51,7 +51,7 @@ else
 TEXT
 fi
 cat <<TEXT
-  Drop more mail in: tests/servers/mailservers.sh deliver $SERVERS_DIR user1 FILE.eml
+  Drop more mail in: scripts/mailservers.sh deliver $SERVERS_DIR user1 FILE.eml
   Korimo sits in the tray. Left-click its icon for the main window; right-click it to quit the demo.
 
 TEXT

@@ -15,7 +15,7 @@
 #   its own column: before and after measured side by side.
 #
 # Needs bench_pop3 and floor_pop3 built (ninja -C BUILD_DIR bench_pop3 floor_pop3) and
-# tests/servers/mailservers.sh.
+# scripts/mailservers.sh.
 set -euo pipefail
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${1:-$SRC/build}
@@ -35,12 +35,12 @@ chmod 755 "$WORK" # the mail daemons run as their own users and must reach DIR
 PROXY_PID=
 cleanup() {
     [ -n "$PROXY_PID" ] && kill "$PROXY_PID" 2>/dev/null && wait "$PROXY_PID" 2>/dev/null
-    "$SRC/tests/servers/mailservers.sh" stop "$WORK/srv" >/dev/null 2>&1 || true
+    "$SRC/scripts/mailservers.sh" stop "$WORK/srv" >/dev/null 2>&1 || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-"$SRC/tests/servers/mailservers.sh" start "$WORK/srv" --no-smtp --owner-pid $$ >/dev/null
+"$SRC/scripts/mailservers.sh" start "$WORK/srv" --no-smtp --owner-pid $$ >/dev/null
 # shellcheck disable=SC1091
 . "$WORK/srv/env"
 

@@ -1,5 +1,5 @@
 // Private Dovecot (POP3) and Postfix (SMTP) servers on 127.0.0.1 for one test executable, started
-// by tests/servers/mailservers.sh in a fresh temporary folder: its own CA, ports picked at run time,
+// by scripts/mailservers.sh in a fresh temporary folder: its own CA, ports picked at run time,
 // users user1..user5 (passwords pass1..pass5) with Maildirs. The destructor stops them by PID; if
 // the test process dies first, the script's watchdog stops them. SMTP needs root (Postfix).
 #pragma once

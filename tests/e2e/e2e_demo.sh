@@ -19,7 +19,7 @@ PIDS=()
 cleanup() {
     local rc=$?
     stop_pids
-    "$src/tests/servers/mailservers.sh" stop "$work/servers" >/dev/null 2>&1
+    "$src/scripts/mailservers.sh" stop "$work/servers" >/dev/null 2>&1
     [ "$rc" -eq 0 ] || cp -f "$work/servers/dovecot.log" "$work/korimo.log" "$out/" 2>/dev/null
     rm -rf "$work"
     exit "$rc"
@@ -120,7 +120,7 @@ plain_picture=$(tray_picture)
 # --- a message arrives: the announcement, then the tray icon with the notification picture
 nonce=$RANDOM$RANDOM
 sed "s/@NONCE@/$nonce/g" "$src/tests/e2e/arrival.eml" >"$work/arrival.eml"
-"$src/tests/servers/mailservers.sh" deliver "$SERVERS_DIR" user1 "$work/arrival.eml" >/dev/null || fail "cannot deliver"
+"$src/scripts/mailservers.sh" deliver "$SERVERS_DIR" user1 "$work/arrival.eml" >/dev/null || fail "cannot deliver"
 wait_for 10 main_visible || fail "no announcement"
 shown_at=$SECONDS
 tray_icon_absent || fail "the tray icon stays during the announcement"

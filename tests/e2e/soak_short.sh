@@ -12,7 +12,7 @@ src=$1 built=$2 soak=$3 sanitized=${4:-0}
 [ -x "$soak" ] || { echo "soak: no $soak (build soak_checks)" >&2; exit 1; }
 command -v dovecot >/dev/null || [ -x /usr/sbin/dovecot ] || { echo "FAIL: dovecot is missing (bash .ci/install-deps)" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/korimo-soak.XXXXXX")
-trap '"$src/tests/servers/mailservers.sh" stop "$work/servers" >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap '"$src/scripts/mailservers.sh" stop "$work/servers" >/dev/null 2>&1; rm -rf "$work"' EXIT
 bash "$src/scripts/demo-setup.sh" "$work" "$built" --owner-pid $$ --period 2 --last-count 4 >"$work/setup.log" 2>&1 || {
     cat "$work/setup.log" >&2
     exit 1
