@@ -2,7 +2,6 @@
 // folder picker, plain text in message boxes and tooltips, and where windows open and what they save.
 #include "dialogs.h"
 #include "modSearchFile.h"
-#include "modSelectFolder.h"
 #include "modSpecialFolder.h"
 #include "shellRoutines.h"
 #include "twips.h"
@@ -11,7 +10,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
@@ -115,35 +113,6 @@ private slots:
             qputenv("XDG_CONFIG_HOME", config.toUtf8());
         expected.replace(u'~', QDir::homePath());
         QCOMPARE(SpecialFolderPath(number), expected);
-    }
-
-    // The picker opens on the starting folder, centred; cancel gives "", a choice gives the folder.
-    void selectFolder_data() {
-        QTest::addColumn<bool>("accept");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("cancel") << false << "";
-        QTest::newRow("choose") << true << "@/folder";
-    }
-    void selectFolder() {
-        QFETCH(bool, accept);
-        QFETCH(QString, expected);
-        expected.replace(u'@', dir_.path());
-        const QString start = dir_.path() + "/folder";
-        QString seenDirectory;
-        QPoint seenCentre;
-        QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
-            seenDirectory = dialog->directory().absolutePath();
-            seenCentre = dialog->geometry().center();
-            dialog->selectFile(start);
-            QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
-        });
-        const QString chosen = QtDialogs().selectFolder("保存するフォルダを指定して下さい。", start);
-        QCOMPARE(chosen, expected);
-        QCOMPARE(seenDirectory, start);
-        const QPoint screenCentre = QApplication::primaryScreen()->geometry().center();
-        QVERIFY2((seenCentre - screenCentre).manhattanLength() < 40, "the picker is centred on the screen");
     }
 
     // Saved twips come back exactly while the window stays put (pixel rounding would drift), its new
