@@ -25,14 +25,6 @@ QString shortText(QByteArrayView bytes) {
     return text;
 }
 
-// The system store is read once per process; the extra file on each call (it is small).
-QList<QSslCertificate> caCertificates(const QString& extraCaFile) {
-    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-    QList<QSslCertificate> all = system;
-    all += QSslCertificate::fromPath(extraCaFile, QSsl::Pem);
-    return all;
-}
-
 bool hasLineBreakOrNul(const QString& s) {
     return s.contains(QChar(u'\r')) || s.contains(QChar(u'\n')) || s.contains(QChar(u'\0'));
 }
@@ -109,8 +101,8 @@ bool Client::login(const ServerAddress& address, const QString& user, const QStr
 bool Client::connectSocket(const ServerAddress& address) {
     socket_ = std::make_unique<QSslSocket>();
     QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-    if (!opts_.extraCaFile.isEmpty())
-        conf.setCaCertificates(caCertificates(opts_.extraCaFile));
+    if (!opts_.caFile.isEmpty()) // instead of the system's store, which is then never read
+        conf.setCaCertificates(QSslCertificate::fromPath(opts_.caFile, QSsl::Pem));
     conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
     conf.setProtocol(QSsl::SecureProtocols);
     socket_->setSslConfiguration(conf);

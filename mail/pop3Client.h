@@ -31,7 +31,7 @@ struct ClientOptions {
     int headerAllowanceMs = 200;
     int bytesAllowanceMs = 1000;
     int maxMessages = 100000;                     // a mailbox that lists more is refused (TooManyMessages)
-    QString extraCaFile;                          // PEM certificates trusted beside the system store
+    QString caFile;                               // PEM certificates trusted instead of the system's store
     qsizetype maxLine = 64 * 1024;                // reply and listing lines
     qsizetype maxBodyLine = 4 * 1024 * 1024;      // one line inside a message
     qint64 maxMessageBytes = 256LL * 1024 * 1024; // RETR, and what a TOP reply may run to before we give up

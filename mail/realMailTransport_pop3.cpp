@@ -1,7 +1,6 @@
-// The POP3 half of the real transport: list, remove and save. Every call is one session: connect, log in,
-// work, QUIT.
+// The POP3 transport: list, remove and save. Every call is one session: connect, log in, work, QUIT.
 #include "pop3Client.h"
-#include "realMailTransport.h"
+#include "pop3Transport.h"
 #include "summaryFields.h"
 #include "uidlCache.h"
 
@@ -24,7 +23,7 @@ pop3::ClientOptions clientOptions(const TransportOptions& o) {
     c.connectTimeoutMs = o.connectTimeoutMs;
     c.readTimeoutMs = o.readTimeoutMs;
     c.sessionBaseMs = o.sessionBaseMs;
-    c.extraCaFile = o.extraCaFile;
+    c.caFile = o.caFile;
     return c;
 }
 
@@ -118,9 +117,7 @@ public:
 
 } // namespace
 
-RealMailTransport::RealMailTransport(TransportOptions options) : options_(std::move(options)) {}
-
-MailOutcome<Listing> RealMailTransport::list(const Mailbox& box, const QString& cacheFolder) {
+MailOutcome<Listing> Pop3Transport::list(const Mailbox& box, const QString& cacheFolder) const {
     Session session(options_);
     if (const auto failed = session.open(box))
         return *failed;
@@ -193,7 +190,7 @@ MailOutcome<Listing> RealMailTransport::list(const Mailbox& box, const QString& 
     return listing;
 }
 
-QList<MailOutcome<Listing>> RealMailTransport::listAll(const QList<Mailbox>& boxes, const QString& cacheFolder) {
+QList<MailOutcome<Listing>> Pop3Transport::listAll(const QList<Mailbox>& boxes, const QString& cacheFolder) const {
     // One worker per mailbox; each writes only its own slot.
     std::vector<std::optional<MailOutcome<Listing>>> results(size_t(boxes.size()));
     std::vector<std::thread> workers;
@@ -214,7 +211,7 @@ QList<MailOutcome<Listing>> RealMailTransport::listAll(const QList<Mailbox>& box
     return out;
 }
 
-MailOutcome<Done> RealMailTransport::remove(const Mailbox& box, const MessageRef& message) {
+MailOutcome<Done> Pop3Transport::remove(const Mailbox& box, const MessageRef& message) const {
     if (message.number <= 0) // no listing numbers a message so
         return MailError{MailErrorKind::MailboxChanged, QString::number(message.number)};
     Session session(options_);
@@ -231,7 +228,7 @@ MailOutcome<Done> RealMailTransport::remove(const Mailbox& box, const MessageRef
     return session.error();
 }
 
-MailOutcome<QString> RealMailTransport::save(const Mailbox& box, const MessageRef& message, const QString& folder) {
+MailOutcome<QString> Pop3Transport::save(const Mailbox& box, const MessageRef& message, const QString& folder) const {
     if (message.number <= 0)
         return MailError{MailErrorKind::MailboxChanged, QString::number(message.number)};
     if (folder.isEmpty() || !QFileInfo(folder).isDir())

@@ -25,7 +25,7 @@ MailOutcome<Sent> RealMailTransport::send(const OutgoingMail& mail) {
     SmtpSendOptions send;
     send.connectTimeoutMs = options().connectTimeoutMs;
     send.readTimeoutMs = options().readTimeoutMs;
-    send.extraCaFile = options().extraCaFile;
+    send.caFile = options().caFile;
     return sendSmtp(endpoint, mail.sender, message.to, composed.bytes, send);
 }
 

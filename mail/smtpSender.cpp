@@ -89,21 +89,6 @@ MailError smtpError(CURLcode code, const char* detail, long response) {
     return {kind, QStringLiteral("SMTP: ") + why};
 }
 
-// The system's trusted certificates followed by the extra file, as one PEM bundle.
-QByteArray caBundle(CURL* curl, const QString& extraCaFile) {
-    char* defaultCa = nullptr;
-    QByteArray bundle;
-    if (curl_easy_getinfo(curl, CURLINFO_CAINFO, &defaultCa) == CURLE_OK && defaultCa) {
-        QFile system(QString::fromLocal8Bit(defaultCa));
-        if (system.open(QIODevice::ReadOnly))
-            bundle = system.readAll();
-    }
-    QFile extra(extraCaFile);
-    if (extra.open(QIODevice::ReadOnly))
-        bundle += "\n" + extra.readAll();
-    return bundle;
-}
-
 } // namespace
 
 SmtpEndpoint parseSmtpServer(const QString& server) {
@@ -199,7 +184,7 @@ MailOutcome<Sent> sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, 
     const QByteArray from = "<" + sender.toUtf8() + ">";
     const QByteArray user = endpoint.user.toUtf8();
     const QByteArray password = endpoint.password.toUtf8();
-    const QByteArray bundle = options.extraCaFile.isEmpty() ? QByteArray() : caBundle(curl, options.extraCaFile);
+    const QByteArray caFile = QFile::encodeName(options.caFile);
     Upload upload{&bytes};
     Capabilities caps;
     QString needsUtf8;
@@ -217,9 +202,9 @@ MailOutcome<Sent> sendSmtp(const SmtpEndpoint& endpoint, const QString& sender, 
     curl_easy_setopt(curl, CURLOPT_USE_SSL,
                      endpoint.tls == SmtpEndpoint::Tls::IfOffered ? static_cast<long>(CURLUSESSL_TRY)
                                                                   : static_cast<long>(CURLUSESSL_ALL));
-    if (!bundle.isEmpty()) {
-        curl_blob blob{const_cast<char*>(bundle.constData()), static_cast<size_t>(bundle.size()), CURL_BLOB_COPY};
-        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+    if (!caFile.isEmpty()) { // instead of the system's store
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
     }
     if (!user.isEmpty()) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());

@@ -38,7 +38,7 @@ void chooseCredentials(SmtpEndpoint& endpoint, const QString& sender, const QLis
 struct SmtpSendOptions {
     int connectTimeoutMs = 15000;
     int readTimeoutMs = 30000; // longest wait for any one reply, and for a stalled upload
-    QString extraCaFile;       // PEM certificates trusted beside the system store
+    QString caFile;            // PEM certificates trusted instead of the system's store
 };
 
 // Sends bytes (CR LF, not dot-stuffed) from sender to every recipient. An address with a non-ASCII local

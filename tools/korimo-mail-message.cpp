@@ -109,7 +109,7 @@ int runSendCommand(const QStringList& args) {
                                  QString::fromLatin1(QUrl::toPercentEncoding(password)) + QLatin1Char('@'));
     }
     TransportOptions options;
-    options.extraCaFile = opt.value(QStringLiteral("--ca"));
+    options.caFile = opt.value(QStringLiteral("--ca"));
     RealMailTransport transport(options);
     OutgoingMail mail;
     mail.server = server;

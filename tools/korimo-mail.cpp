@@ -41,7 +41,7 @@ or:
 
 Other options:
   --data FOLDER             keep the UIDL cache in FOLDER (default: none, or FOLDER/DATA with --ini)
-  --ca-file FILE            trust the PEM certificates in FILE beside the system store
+  --ca-file FILE            trust the PEM certificates in FILE instead of the system store
   --timeout MS              connect and read timeout in milliseconds (default 15000 / 30000)
   --help                    this text
 
@@ -141,7 +141,7 @@ bool parseOptions(const QStringList& args, Options* o) {
 
 TransportOptions transportOptions(const Options& o) {
     TransportOptions t;
-    t.extraCaFile = o.caFile;
+    t.caFile = o.caFile;
     if (o.timeoutMs > 0) {
         t.connectTimeoutMs = o.timeoutMs;
         t.readTimeoutMs = o.timeoutMs;

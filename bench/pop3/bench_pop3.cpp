@@ -29,7 +29,7 @@ qsizetype rescan(const QString& server, const QString& ca, const QList<Mailbox>&
     qsizetype total = 0;
     for (const Mailbox& box : boxes) {
         pop3::ClientOptions o;
-        o.extraCaFile = ca;
+        o.caFile = ca;
         o.pipelineWindow = 1;
         pop3::Client c(o);
         if (!c.login(*pop3::parseServerText(server), box.account, box.password))
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         b.server = server;
 
     TransportOptions options;
-    options.extraCaFile = ca;
+    options.caFile = ca;
     RealMailTransport transport(options);
     QTemporaryDir data;
     if (mode != QStringLiteral("baseline"))

@@ -68,7 +68,7 @@ private slots:
         TransportOptions o;
         o.connectTimeoutMs = 5000;
         o.readTimeoutMs = 10000;
-        o.extraCaFile = trusted ? servers_.caFile() : QString();
+        o.caFile = trusted ? servers_.caFile() : QString();
         RealMailTransport t(o);
         const int user = recipient.section(u'@', 0, 0).right(1).toInt(); // user1@... is 1
         const int before = servers_.maildirFiles(qMax(user, 1)).size();

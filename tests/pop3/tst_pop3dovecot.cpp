@@ -87,7 +87,7 @@ private slots:
     void initTestCase() {
         QVERIFY2(servers_.start(false, true), qPrintable(servers_.errorText()));
         trusted_.connectTimeoutMs = trusted_.readTimeoutMs = 10000;
-        trusted_.extraCaFile = servers_.caFile();
+        trusted_.caFile = servers_.caFile();
         for (Pop3Server s : {Pop3Server::Dovecot, Pop3Server::Mailutils}) {
             for (const QByteArray& m : {kIso2022jp, kRawCp932, kDots})
                 QVERIFY(servers_.deliver(1, m, s));
@@ -121,7 +121,7 @@ private slots:
         QFETCH(int, kind);
         TransportOptions options = trusted_;
         if (how.contains(QStringLiteral("unknown")))
-            options.extraCaFile.clear();
+            options.caFile.clear();
         Mailbox mb = box(1, pop3,
                          how.startsWith(QStringLiteral("STLS"))    ? stls(pop3)
                          : how.startsWith(QStringLiteral("pop3s")) ? implicitTls(pop3)
