@@ -1,8 +1,8 @@
 #include "dialogs.h"
 #include "frmMainKR.h"
+#include "helperMailTransport.h"
 #include "iniKeys.h"
 #include "programFolders.h"
-#include "realMailTransport.h"
 #include "sessionEnd.h"
 #include "singleInstance.h"
 
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
 
     korimo::TransportOptions options;
     options.accounts = korimo::readMailboxes(korimo::IniFile(folders.settings));
-    korimo::RealMailTransport transport(options);
+    korimo::HelperMailTransport transport(korimo::installedHelperFolder(), options);
     korimo::QtDialogs dialogs;
     korimo::frmMainKR window(folders, transport, dialogs);
     korimo::endOrdinarilyOnSessionEnd(app, window);

@@ -45,6 +45,8 @@ QString sentence(MailErrorKind kind) {
         return QStringLiteral("大きすぎるか多すぎるため扱えません");
     case MailErrorKind::Unsendable:
         return QStringLiteral("このメールは送れません");
+    case MailErrorKind::HelperFailed:
+        return QStringLiteral("メールを処理する補助プログラムが動作しませんでした");
     case MailErrorKind::Protocol:
         break;
     }

@@ -1,6 +1,7 @@
 // The mail transport: every POP3, SMTP and MIME operation the windows need, in types. Windows receive a
-// MailTransport& and never construct one; the program hands them RealMailTransport, tests a scripted
-// double. Each call is its own network session and may run on any thread.
+// MailTransport& and never construct one; the program hands them HelperMailTransport (the work done in
+// a helper process), tests a scripted double. Each call is its own network session and may run on any
+// thread.
 //
 // Operation       what it does                                           older name
 // send()          one message to the SMTP server                         SendMail
@@ -47,6 +48,7 @@ enum class MailErrorKind {
     Protocol,       // an answer that is not the protocol
     Unsendable,     // the outgoing message cannot go as it is: an address, the subject or the attachment's name
                     // (detail says which); nothing was sent
+    HelperFailed,   // the program's mail helper could not be started or ended without an answer
 };
 
 struct MailError {

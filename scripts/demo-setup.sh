@@ -95,7 +95,7 @@ program=$rundir/korimo
 rm -rf "$program"
 mkdir -p "$program/DATA"
 chmod 700 "$program"
-cp "$built/korimo" "$program/korimo"
+cp "$built/korimo" "$built/korimo-mail-helper" "$built/korimo-message-helper" "$program/" # with its mail helpers
 [ -f "$built/libkorimo-sound.so" ] && cp "$built/libkorimo-sound.so" "$program/" # the WAV player module
 cp "$built"/DATA/*.ico "$program/DATA/"
 

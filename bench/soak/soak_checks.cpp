@@ -6,9 +6,9 @@
 // Output: one line "checks rss_kib status" per sample, then "first_kib last_kib max_kib". The status
 // is the main window's status line after the latest check, so a failing server shows at once.
 #include "frmMainKR.h"
+#include "helperMailTransport.h"
 #include "iniKeys.h"
 #include "modIniFile.h"
-#include "realMailTransport.h"
 #include "scriptedDialogs.h"
 
 #include <QApplication>
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
         options.accounts.append(korimo::Mailbox{korimo::readString(ini, korimo::keys::Servers, i),
                                                 korimo::readString(ini, korimo::keys::Accounts, i),
                                                 korimo::readString(ini, korimo::keys::Passwords, i)});
-    korimo::RealMailTransport transport(options);
+    korimo::HelperMailTransport transport(QStringLiteral(KORIMO_MAIL_HELPERS), options);
     korimo::ScriptedDialogs dialogs;
     korimo::frmMainKR window(folder, transport, dialogs);
     window.LoadSettings();

@@ -1,9 +1,9 @@
-// Korimo's main window with the real tray icon and the real mail transport, for the desktop test:
-// the program as main() builds it, except that the test servers' CA is trusted beside the system's.
+// Korimo's main window with the real tray icon and the program's mail helpers, for the desktop test:
+// the program as main() builds it, except that the test servers' CA is trusted instead of the system's.
 //   korimo-desktop PROGRAM-FOLDER CA-FILE
 #include "dialogs.h"
 #include "frmMainKR.h"
-#include "realMailTransport.h"
+#include "helperMailTransport.h"
 #include "sessionEnd.h"
 
 #include <QApplication>
@@ -13,10 +13,10 @@ int main(int argc, char** argv) {
     if (argc != 3)
         return 2;
     korimo::TransportOptions options;
-    options.extraCaFile = QString::fromLocal8Bit(argv[2]);
+    options.caFile = QString::fromLocal8Bit(argv[2]);
     options.connectTimeoutMs = 5000;
     options.readTimeoutMs = 5000;
-    korimo::RealMailTransport transport(options);
+    korimo::HelperMailTransport transport(QStringLiteral(KORIMO_MAIL_HELPERS), options);
     korimo::QtDialogs dialogs;
     korimo::frmMainKR window(QString::fromLocal8Bit(argv[1]), transport, dialogs);
     korimo::endOrdinarilyOnSessionEnd(app, window);

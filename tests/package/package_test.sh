@@ -65,7 +65,8 @@ lintian_status=$?
 echo "--- lintian"; cat "$TMP/lintian.log"
 [ "$lintian_status" -eq 0 ] || fail "lintian reports errors"
 dpkg-deb -c "$deb" | awk '{print $6}' >"$TMP/contents"
-for f in ./usr/bin/korimo ./usr/bin/korimo-mail ./usr/share/korimo/DATA/iconKorimo.ico ./usr/share/korimo/DATA/Icon.ico \
+for f in ./usr/bin/korimo ./usr/bin/korimo-mail ./usr/lib/korimo/korimo-mail-helper ./usr/lib/korimo/korimo-message-helper \
+    ./usr/share/korimo/DATA/iconKorimo.ico ./usr/share/korimo/DATA/Icon.ico \
     ./usr/share/applications/korimo.desktop ./usr/share/icons/hicolor/48x48/apps/korimo.png \
     ./usr/share/icons/hicolor/scalable/apps/korimo.svg ./usr/share/man/man1/korimo.1.gz \
     ./usr/share/man/man1/korimo-mail.1.gz; do
@@ -124,7 +125,12 @@ changed=$(find /usr -newer "$TMP/stamp" 2>/dev/null)
 [ -z "$changed" ] || fail "written under /usr: $changed"
 echo "settings saved: $ini"
 
-# --- the command-line tool and the manual ------------------------------------------------------------------
+# --- the command-line tool, the program's helpers and the manual ----------------------------------------
+for helper in korimo-mail-helper korimo-message-helper; do # they start, and refuse what is not a request
+    status=0
+    as_user /usr/lib/korimo/$helper </dev/null >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 2 ] || fail "/usr/lib/korimo/$helper ended with $status"
+done
 as_user korimo-mail --help >"$TMP/help.txt" 2>&1 || fail "korimo-mail --help failed"
 grep -q '^usage: korimo-mail' "$TMP/help.txt" || fail "korimo-mail --help: $(cat "$TMP/help.txt")"
 for page in korimo korimo-mail; do
