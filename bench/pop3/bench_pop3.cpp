@@ -1,9 +1,13 @@
 // Times one check of several mailboxes: the transport's listAll (concurrent, UIDL + cache,
 // pipelined TOP) on a first check (empty cache) and on a steady-state check (nothing new), against a
 // baseline that does what a re-scanning checker does: one mailbox after the other, every message's
-// headers fetched with one TOP at a time, no cache. Prints one line per run and the medians.
+// headers fetched with one TOP at a time, no cache. Prints one line per run and the medians. With
+// --helpers FOLDER the transport is the program's own: each check runs in FOLDER's korimo-mail-helper,
+// a new process each time, as in the program.
 //
 //   bench_pop3 --server TEXT --ca FILE --box USER:PASSWORD [--box ...] --mode first|steady|baseline --runs N
+//              [--helpers FOLDER]
+#include "helperMailTransport.h"
 #include "pop3Client.h"
 #include "realMailTransport.h"
 #include "summaryFields.h"
@@ -13,6 +17,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 using namespace korimo;
 
@@ -53,7 +58,7 @@ qsizetype rescan(const QString& server, const QString& ca, const QList<Mailbox>&
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QString server, ca, mode;
+    QString server, ca, mode, helpers;
     QList<Mailbox> boxes;
     int runs = 3;
     const QStringList args = app.arguments();
@@ -64,6 +69,8 @@ int main(int argc, char** argv) {
             ca = args[i + 1];
         else if (args[i] == QStringLiteral("--mode"))
             mode = args[i + 1];
+        else if (args[i] == QStringLiteral("--helpers"))
+            helpers = args[i + 1];
         else if (args[i] == QStringLiteral("--runs"))
             runs = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--box"))
@@ -72,7 +79,7 @@ int main(int argc, char** argv) {
     if (server.isEmpty() || boxes.isEmpty() || runs < 1 ||
         !(mode == QStringLiteral("first") || mode == QStringLiteral("steady") || mode == QStringLiteral("baseline"))) {
         std::fputs("usage: bench_pop3 --server TEXT --ca FILE --box USER:PASSWORD ... --mode first|steady|baseline "
-                   "--runs N\n",
+                   "--runs N [--helpers FOLDER]\n",
                    stderr);
         return 2;
     }
@@ -81,10 +88,12 @@ int main(int argc, char** argv) {
 
     TransportOptions options;
     options.caFile = ca;
-    RealMailTransport transport(options);
+    const std::unique_ptr<MailTransport> transport =
+        helpers.isEmpty() ? std::unique_ptr<MailTransport>(std::make_unique<RealMailTransport>(options))
+                          : std::make_unique<HelperMailTransport>(helpers, options);
     QTemporaryDir data;
     if (mode != QStringLiteral("baseline"))
-        transport.listAll(boxes, data.path()); // fills the cache (steady); sets up TLS once (both)
+        transport->listAll(boxes, data.path()); // fills the cache (steady); sets up TLS once (both)
 
     QList<double> times;
     for (int r = 0; r < runs; ++r) {
@@ -96,7 +105,7 @@ int main(int argc, char** argv) {
             messages = rescan(server, ca, boxes);
         } else {
             const QList<MailOutcome<Listing>> results =
-                transport.listAll(boxes, mode == QStringLiteral("first") ? fresh.path() : data.path());
+                transport->listAll(boxes, mode == QStringLiteral("first") ? fresh.path() : data.path());
             for (const MailOutcome<Listing>& res : results) {
                 if (!res.ok())
                     std::fprintf(stderr, "%s\n", qPrintable(describe(res.error())));

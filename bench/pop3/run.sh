@@ -13,6 +13,8 @@
 #   while Korimo's pop3:// still upgrades with STLS because this Dovecot offers it.
 #   BEFORE=PATH/bench_pop3 adds another build's Korimo (say, of an earlier commit) to each round, in
 #   its own column: before and after measured side by side.
+#   HELPER=1 adds the program's own way of checking to each round: the same transport in a new
+#   korimo-mail-helper process for every check (bench_pop3 --helpers BUILD_DIR/korimo).
 #
 # Needs bench_pop3 and floor_pop3 built (ninja -C BUILD_DIR bench_pop3 floor_pop3) and
 # scripts/mailservers.sh.
@@ -25,6 +27,7 @@ ROUNDS=${ROUNDS:-5}
 RUNS=${RUNS:-1}
 MODES=${MODES:-"first steady"}
 BEFORE=${BEFORE:-}
+HELPER=${HELPER:-}
 TRANSPORTS=${TRANSPORTS:-"tls"}
 BENCH=$BUILD/bench/pop3/bench_pop3
 FLOOR=$BUILD/bench/pop3/floor_pop3
@@ -85,13 +88,13 @@ median() { sort -n | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; e
 times_of() { sed -n 's/.* run [0-9]*: \([0-9.]*\) ms.*/\1/p'; }
 
 echo "# $(date -u +%Y-%m-%dT%H:%MZ) $(nproc) cores; ROUNDS=$ROUNDS RUNS=$RUNS (medians of ROUNDS x RUNS runs)"
-if [ -n "$BEFORE" ]; then
-    echo "| 5 mailboxes × | RTT | transport | check | floor | Korimo before | before ÷ floor | Korimo | Korimo ÷ floor |"
-    echo "|---|---|---|---|---|---|---|---|---|"
-else
-    echo "| 5 mailboxes × | RTT | transport | check | floor | Korimo | Korimo ÷ floor |"
-    echo "|---|---|---|---|---|---|---|"
-fi
+head="| 5 mailboxes × | RTT | transport | check | floor"
+rule="|---|---|---|---|---"
+[ -n "$BEFORE" ] && head="$head | Korimo before | before ÷ floor" rule="$rule|---|---"
+head="$head | Korimo | Korimo ÷ floor" rule="$rule|---|---"
+[ -n "$HELPER" ] && head="$head | in a helper | helper ÷ floor" rule="$rule|---|---"
+echo "$head |"
+echo "$rule|"
 for size in $SIZES; do
     fill "$size"
     for rtt in $RTTS; do
@@ -109,6 +112,7 @@ for size in $SIZES; do
                 : >"$WORK/floor.times"
                 : >"$WORK/korimo.times"
                 : >"$WORK/before.times"
+                : >"$WORK/helper.times"
                 for _ in $(seq "$ROUNDS"); do
                     if [ "$mode" != baseline ]; then
                         "$FLOOR" --port "$port" "${floor_tls[@]}" "${BOXES[@]}" --messages "$size" --mode "$mode" \
@@ -120,6 +124,10 @@ for size in $SIZES; do
                     fi
                     "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$RUNS" |
                         times_of >>"$WORK/korimo.times"
+                    if [ -n "$HELPER" ]; then
+                        "$BENCH" --server "$server" --ca "$CA_FILE" "${BOXES[@]}" --mode "$mode" --runs "$RUNS" \
+                            --helpers "$BUILD/korimo" | times_of >>"$WORK/helper.times"
+                    fi
                 done
                 korimo=$(median <"$WORK/korimo.times")
                 ratio() { [ "$floor" = - ] && echo - || awk -v k="$1" -v f="$floor" 'BEGIN {printf "%.2f×", k / f}'; }
@@ -130,7 +138,12 @@ for size in $SIZES; do
                     before=$(median <"$WORK/before.times")
                     row="$row | $before ms | $(ratio "$before")"
                 fi
-                echo "$row | $korimo ms | $(ratio "$korimo") |"
+                row="$row | $korimo ms | $(ratio "$korimo")"
+                if [ -n "$HELPER" ]; then
+                    helper=$(median <"$WORK/helper.times")
+                    row="$row | $helper ms | $(ratio "$helper")"
+                fi
+                echo "$row |"
             done
             kill "$PROXY_PID"; wait "$PROXY_PID" 2>/dev/null || true; PROXY_PID=
         done
