@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures Korimo's resource figures against the demo's private servers on loopback, in a private X
 # display with a tray host (Xvfb + trayer), and prints them as the table of docs/RESOURCES.md:
-#   - start-up time to tray: from the process's start until its tray icon is shown (median of RUNS);
+#   - start-up time to tray: from the process's start until its tray icon is shown (median of RUNS),
+#     beside the same figure of the bare program (below) started in alternation;
 #   - resident memory (VmRSS) idle, 10 s after start, and its peak (VmHWM), beside the same figure of
 #     a bare Qt Widgets program with a tray icon and one window (bench/tray/bare_tray), and the ratio;
 #   - wakeups per second while idle: context switches of all its threads over 30 s;
@@ -66,8 +67,8 @@ stop_korimo() {
     wait "$1" 2>/dev/null || true
 }
 
-# --- start-up time to tray ---
-times=()
+# --- start-up time to tray, Korimo and the bare program in alternation ---
+times=() bare_times=()
 for ((i = 0; i < runs; i++)); do
     t0=$(now_ms)
     "$PROGRAM_DIR/korimo" >/dev/null 2>&1 &
@@ -76,9 +77,17 @@ for ((i = 0; i < runs; i++)); do
     t1=$(now_ms)
     times+=($((t1 - t0)))
     stop_korimo "$pid"
+    t0=$(now_ms)
+    "$build/bench/tray/bare_tray" "$PROGRAM_DIR/DATA/iconKorimo.ico" >/dev/null 2>&1 &
+    pid=$!
+    wait_until 10 tray_icon_shown bare_tray || { echo "no tray icon of bare_tray" >&2; exit 1; }
+    t1=$(now_ms)
+    bare_times+=($((t1 - t0)))
+    stop_korimo "$pid"
 done
-sorted=$(printf '%s\n' "${times[@]}" | sort -n)
-median=$(echo "$sorted" | sed -n "$(((runs + 1) / 2))p")
+median_of() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+median=$(median_of "${times[@]}")
+bare_median=$(median_of "${bare_times[@]}")
 
 # --- idle memory and wakeups ---
 "$PROGRAM_DIR/korimo" >/dev/null 2>&1 &
@@ -124,6 +133,7 @@ cat <<TEXT
 | Figure | Value | Target |
 |---|---|---|
 | Start-up to tray icon, median of $runs | $median ms (runs: ${times[*]}) | ≤ 150 ms |
+| Bare Qt Widgets tray program, start-up to tray icon, median of $runs (alternating with Korimo's) | $bare_median ms (runs: ${bare_times[*]}) | |
 | Resident memory, idle 10 s after start | $(mib "$rss_idle") (peak VmHWM $(mib "$hwm"); $threads threads) | |
 | Resident memory, idle 40 s after start | $(mib "$rss_idle_40") | |
 | Bare Qt Widgets tray program (tray icon and one window), 10 s after start | $(mib "$rss_bare"); Korimo ÷ bare: $(awk -v k="$rss_idle" -v b="$rss_bare" 'BEGIN {printf "%.2f×", k / b}') | Korimo ≤ 1.1× |
