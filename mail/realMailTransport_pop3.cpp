@@ -169,18 +169,20 @@ MailOutcome<Listing> RealMailTransport::list(const Mailbox& box, const QString& 
         }
         wanted.append(n);
     }
-    const bool fetched = client.topHeaders(wanted, [&](int n, bool ok, const QByteArray& headers) {
-        if (!ok) // the summary of one message may fail: the message still counts, with empty fields
-            return;
-        const SummaryFields f = summaryFromHeaders(headers);
-        fill(n, f);
-        if (unique(n))
-            fresh.insert(uids[n - 1], f);
-    });
+    // The listing is complete whatever QUIT brings; the session still ends politely (bounded).
+    const bool fetched = client.topHeaders(
+        wanted,
+        [&](int n, bool ok, const QByteArray& headers) {
+            if (!ok) // the summary of one message may fail: the message still counts, with empty fields
+                return;
+            const SummaryFields f = summaryFromHeaders(headers);
+            fill(n, f);
+            if (unique(n))
+                fresh.insert(uids[n - 1], f);
+        },
+        pop3::Client::Then::Quit);
     if (!fetched)
         return session.error();
-    // The listing is complete whatever QUIT brings; the session still ends politely (bounded).
-    client.quit();
     // The cache is written only when it changes: a summary was fetched, or a cached message has gone.
     if (haveUids && (!fresh.isEmpty() || reused != known.size())) {
         QHash<QByteArray, SummaryFields> keep = std::move(fresh);
