@@ -405,6 +405,10 @@ bool Client::request(QByteArrayView command, Reply* reply) {
         send(command);
         flush();
     }
+    return answered(reply);
+}
+
+bool Client::answered(Reply* reply) {
     if (!readReply(reply))
         return false;
     if (reply->kind != Reply::Ok) {
@@ -574,25 +578,36 @@ bool Client::topHeaders(const QList<int>& numbers,
         sessionDeadline_ += opts_.headerAllowanceMs;
         onHeaders(n, true, header.headers());
     }
-    // The headers are all in: QUIT's answer changes nothing about them.
     if (then == Then::Quit)
-        quitSent ? awaitQuit() : quit();
+        leave(quitSent);
     return true;
 }
 
-bool Client::retrieve(int number, QIODevice* out) {
+bool Client::retrieve(int number, QIODevice* out, Then then) {
     if (state_ != State::Transaction || !dropPipelinedUidl())
         return false;
+    error_ = ErrorKind::None; // what follows tells about this command alone
+    detail_.clear();
+    const QByteArray command = "RETR " + QByteArray::number(number);
+    const bool quitWith = then == Then::Quit && caps_.pipelining;
+    if (quitWith) {
+        send(command);
+        send("QUIT");
+        flush();
+        quitSent_ = true;
+    }
     Reply reply;
-    if (!request("RETR " + QByteArray::number(number), &reply))
-        return false;
+    bool read = false;
     bool written = true;
-    const bool read = readBody(
-        [&](const QByteArray& line) {
-            if (written)
-                written = out->write(line) == line.size() && out->write("\r\n", 2) == 2;
-        },
-        opts_.maxMessageBytes);
+    if (quitWith ? answered(&reply) : request(command, &reply))
+        read = readBody(
+            [&](const QByteArray& line) {
+                if (written)
+                    written = out->write(line) == line.size() && out->write("\r\n", 2) == 2;
+            },
+            opts_.maxMessageBytes);
+    if (then == Then::Quit && state_ == State::Transaction)
+        leave(quitWith);
     return read && written;
 }
 
@@ -649,6 +664,18 @@ bool Client::awaitQuit() {
     state_ = State::Closed;
     closeSocket();
     return true;
+}
+
+void Client::leave(bool quitSent) {
+    if (!quitSent) {
+        send("QUIT");
+        flush();
+    }
+    Reply reply;
+    if (!readReply(&reply))
+        return;
+    state_ = State::Closed;
+    closeSocket();
 }
 
 } // namespace korimo::pop3

@@ -104,16 +104,20 @@ public:
     // UIDL n: the unique id of message n. false on -ERR (no such message; state stays Transaction) or a
     // broken session.
     bool uidlOf(int number, QByteArray* uid);
+    // What follows a command that reads and changes nothing: Then::Quit ends the session with QUIT, sent
+    // in the same write when the server pipelines. Its answer is awaited (some servers take a close
+    // before it as a fault), and whatever it is, the state is Closed then, unless the connection broke
+    // (Failed); errorKind() still tells what went wrong with the command itself.
     enum class Then { Stay, Quit };
     // TOP n 0 for each number (pipelined when allowed); onHeaders gets the Subject, From and Date fields
     // of the header (read as a stream: memory stays bounded whatever the header's size), or ok=false
-    // on -ERR. false when the session broke. Then::Quit ends the session as quit() would, with QUIT in
-    // the write of the last TOP when pipelining; its answer is awaited but does not change the result.
+    // on -ERR. false when the session broke.
     bool topHeaders(const QList<int>& numbers,
                     const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders,
                     Then then = Then::Stay);
-    // RETR n into out, byte-stuffing removed, lines ending in CR LF.
-    bool retrieve(int number, QIODevice* out);
+    // RETR n into out, byte-stuffing removed, lines ending in CR LF. false on -ERR (ServerError), when out
+    // took not every byte (errorKind() None) or the session broke.
+    bool retrieve(int number, QIODevice* out, Then then = Then::Stay);
     // DELE n and QUIT, in one write when the server pipelines. true only when both were answered +OK:
     // the deletion is committed then and only then.
     bool deleteAndQuit(int number);
@@ -140,6 +144,10 @@ private:
     // Reads and drops the answer to the UIDL sent behind the login, when another command comes first.
     bool dropPipelinedUidl();
     bool awaitQuit();
+    // QUIT (unless sent already) after work its answer cannot undo; see Then::Quit.
+    void leave(bool quitSent);
+    // Reads the status line of a command sent: true on +OK, else as request().
+    bool answered(Reply* reply);
     void loginRefused(const Reply& reply);
     qint64 remainingSessionMs() const { return qMax<qint64>(1, sessionDeadline_.remainingTime()); }
     void fail(ErrorKind kind, const QString& detail = {});

@@ -250,17 +250,11 @@ MailOutcome<QString> RealMailTransport::save(const Mailbox& box, const MessageRe
     if (const auto changed = session.checkStill(message))
         return *changed;
     pop3::Client& client = session.client;
-    if (!client.retrieve(message.number, &part)) {
-        if (session.usable() && client.errorKind() == pop3::ErrorKind::ServerError) {
-            const MailError refused = session.error();
-            client.quit();
-            return refused;
-        }
-        if (session.usable()) // the server's bytes came, the file took them not
-            return MailError{MailErrorKind::LocalFile, folder};
+    if (!client.retrieve(message.number, &part, pop3::Client::Then::Quit)) {
+        if (client.state() != pop3::Client::State::Failed && client.errorKind() == pop3::ErrorKind::None)
+            return MailError{MailErrorKind::LocalFile, folder}; // the server's bytes came, the file took them not
         return session.error();
     }
-    client.quit();
     if (!part.flush() || ::fsync(part.handle()) != 0)
         return MailError{MailErrorKind::LocalFile, folder};
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));

@@ -175,6 +175,9 @@ private slots:
             "aZ [2Jb");
         row("STAT over the cap", "L|>UIDL|<-ERR|>STAT|<+OK 100001 0|Q", "list", int(K::TooLarge), "100000");
         row("RETR refused", "L|>RETR 4|<-ERR no such message|Q", "save 4", int(K::ServerRefused), "no such message");
+        row("RETR with QUIT in one write", "P|>RETR 1|>QUIT|{+OK\r\nx\r\n.\r\n|<+OK", "save 1", ok, "x\r\n");
+        row("RETR refused, QUIT with it", "P|>RETR 4|>QUIT|<-ERR no such message|<+OK", "save 4", int(K::ServerRefused),
+            "no such message");
         row("save unstuffs", "L|>RETR 1|{+OK\r\nS: d\r\n\r\n..a\r\n...\r\nb\r\n.\r\n|Q", "save 1", ok,
             "S: d\r\n\r\n.a\r\n..\r\nb\r\n");
         // Deletion: Done only when DELE and QUIT were both answered +OK.
