@@ -4,8 +4,9 @@
 // The login is an explicit state machine: each state has sent one command and waits for its reply;
 // advance() is the one transition function that reads the reply and sends the next command.
 // After the login, commands go out one at a time, or in a window of several when the server
-// advertises PIPELINING. Then the last login mechanism to try goes out in one write (USER with PASS)
-// with UIDL behind it, whose answer uidl() reads (any other first command reads and drops it).
+// advertises PIPELINING. With PIPELINING, the last login mechanism to try also goes out in one write
+// (USER with PASS) with UIDL behind it, whose answer uidl() reads (any other first command reads and
+// drops it), and QUIT can go in the write of a session's last command (see Then).
 #pragma once
 
 #include "pop3Protocol.h"
@@ -168,7 +169,7 @@ private:
     bool passSent_ = false;  // with USER, in one write
     bool uidlSent_ = false;  // behind the login; its answer not read yet
     bool dropReply_ = false; // the next reply answers a line the server took for something else
-    bool quitSent_ = false;  // before the session ended: a failed session's goodbye, or behind the last TOP
+    bool quitSent_ = false;  // before the session ended: a failed session's goodbye, or with the last command
     qint64 bodyBytes_ = 0;   // of multi-line replies, for the deadline's allowance
     bool tls_ = false;
     QString unverified_;
