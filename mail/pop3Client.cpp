@@ -88,6 +88,10 @@ bool Client::login(const ServerAddress& address, const QString& user, const QStr
         Reply reply;
         if (!readReply(&reply))
             break;
+        if (dropReply_) { // the answer to a line the server took for something else (see AuthPlain)
+            dropReply_ = false;
+            continue;
+        }
         QList<QByteArray> body;
         if ((state_ == State::Capa || state_ == State::CapaAfterTls) && reply.kind == Reply::Ok) {
             if (!readBody([&body](const QByteArray& line) { body.append(line); }, 64 * 1024))
@@ -193,6 +197,14 @@ void Client::advance(const Reply& reply, const QList<QByteArray>& body) {
         state_ = State::CapaAfterTls;
         break;
     case State::AuthPlain:
+        if (reply.kind == Reply::Continue && uidlSent_) {
+            // A server that wants the response on its own line took the UIDL behind AUTH PLAIN for it. Its
+            // answer to that is dropped, and AUTH PLAIN starts again, alone.
+            uidlSent_ = false;
+            dropReply_ = true;
+            send("AUTH PLAIN " + saslPlain(user_, password_), "AUTH PLAIN ****");
+            break;
+        }
         if (reply.kind == Reply::Continue) { // a server that wants the response on its own line
             if (plainResponded_) { // one continuation per step; a server that keeps asking has failed the login
                 Reply again;
@@ -227,7 +239,8 @@ void Client::advance(const Reply& reply, const QList<QByteArray>& body) {
     case State::User:
         if (reply.kind != Reply::Ok)
             return loginRefused(reply);
-        send("PASS " + password_, "PASS ****");
+        if (!passSent_)
+            send("PASS " + password_, "PASS ****");
         state_ = State::Pass;
         break;
     case State::Disconnected:
@@ -259,6 +272,12 @@ void Client::chooseAuthentication() {
 }
 
 void Client::nextMechanism() {
+    // With PIPELINING, the last mechanism to try sends its final command without waiting, and UIDL goes
+    // behind it: nearly every session starts with the listing. A refusal then ends the session, so the
+    // answers to what followed need not be read. The password goes only where the login sends it anyway:
+    // to this server, on this connection, and only within the mechanism chosen for it.
+    const bool last = mechanisms_.size() == 1;
+    const bool pipelined = caps_.pipelining && last;
     switch (mechanisms_.takeFirst()) {
     case Mechanism::Apop:
         send("APOP " + user_ + ' ' + apopDigest(apopStamp_, password_), "APOP ****");
@@ -272,11 +291,18 @@ void Client::nextMechanism() {
     case Mechanism::Login:
         send("AUTH LOGIN");
         state_ = State::AuthLoginUser;
-        break;
+        return;
     case Mechanism::User:
         send("USER " + user_);
         state_ = State::User;
+        passSent_ = pipelined;
+        if (passSent_)
+            send("PASS " + password_, "PASS ****");
         break;
+    }
+    if (pipelined && caps_.uidl) {
+        send("UIDL");
+        uidlSent_ = true;
     }
 }
 
@@ -363,8 +389,18 @@ bool Client::readReply(Reply* reply) {
 }
 
 bool Client::request(QByteArrayView command, Reply* reply) {
-    send(command);
-    flush();
+    if (uidlSent_ && command == "UIDL") {
+        uidlSent_ = false; // sent behind the login: its answer is on its way
+    } else {
+        if (!dropPipelinedUidl())
+            return false;
+        send(command);
+        flush();
+    }
+    return answered(reply);
+}
+
+bool Client::answered(Reply* reply) {
     if (!readReply(reply))
         return false;
     if (reply->kind != Reply::Ok) {
@@ -412,6 +448,17 @@ bool Client::readBody(const std::function<void(const QByteArray& line)>& sink, q
     }
     buffer_.setMaxLine(opts_.maxLine);
     return ok;
+}
+
+bool Client::dropPipelinedUidl() {
+    if (!uidlSent_)
+        return true;
+    uidlSent_ = false;
+    Reply reply;
+    if (!readReply(&reply))
+        return false;
+    return reply.kind != Reply::Ok ||
+           readBody([](const QByteArray&) {}, qMin<qint64>(opts_.maxMessageBytes, 64 * 1024 * 1024));
 }
 
 bool Client::uidl(QList<QByteArray>* uids) {
@@ -488,10 +535,13 @@ bool Client::uidlOf(int number, QByteArray* uid) {
 }
 
 bool Client::topHeaders(const QList<int>& numbers,
-                        const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders) {
-    if (state_ != State::Transaction)
+                        const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders, Then then) {
+    if (state_ != State::Transaction || !dropPipelinedUidl())
         return false;
     const qsizetype window = caps_.pipelining ? qMax(1, opts_.pipelineWindow) : 1;
+    // With PIPELINING, QUIT goes in the write of the last TOP; its answer is still awaited (a server may
+    // take a close before it as a fault).
+    bool quitSent = false;
     qsizetype sent = 0;
     qsizetype received = 0;
     while (received < numbers.size()) {
@@ -499,6 +549,10 @@ bool Client::topHeaders(const QList<int>& numbers,
         if (sent - received <= window / 2) {
             while (sent < numbers.size() && sent - received < window)
                 send("TOP " + QByteArray::number(numbers[sent++]) + " 0");
+            if (sent == numbers.size() && then == Then::Quit && caps_.pipelining && !quitSent) {
+                send("QUIT");
+                quitSent = quitSent_ = true;
+            }
             flush();
         }
         Reply reply;
@@ -516,27 +570,41 @@ bool Client::topHeaders(const QList<int>& numbers,
         sessionDeadline_ += opts_.headerAllowanceMs;
         onHeaders(n, true, header.headers());
     }
+    if (then == Then::Quit)
+        leave(quitSent);
     return true;
 }
 
-bool Client::retrieve(int number, QIODevice* out) {
-    if (state_ != State::Transaction)
+bool Client::retrieve(int number, QIODevice* out, Then then) {
+    if (state_ != State::Transaction || !dropPipelinedUidl())
         return false;
+    error_ = ErrorKind::None; // what follows tells about this command alone
+    detail_.clear();
+    const QByteArray command = "RETR " + QByteArray::number(number);
+    const bool quitWith = then == Then::Quit && caps_.pipelining;
+    if (quitWith) {
+        send(command);
+        send("QUIT");
+        flush();
+        quitSent_ = true;
+    }
     Reply reply;
-    if (!request("RETR " + QByteArray::number(number), &reply))
-        return false;
+    bool read = false;
     bool written = true;
-    const bool read = readBody(
-        [&](const QByteArray& line) {
-            if (written)
-                written = out->write(line) == line.size() && out->write("\r\n", 2) == 2;
-        },
-        opts_.maxMessageBytes);
+    if (quitWith ? answered(&reply) : request(command, &reply))
+        read = readBody(
+            [&](const QByteArray& line) {
+                if (written)
+                    written = out->write(line) == line.size() && out->write("\r\n", 2) == 2;
+            },
+            opts_.maxMessageBytes);
+    if (then == Then::Quit && state_ == State::Transaction)
+        leave(quitWith);
     return read && written;
 }
 
 bool Client::deleteAndQuit(int number) {
-    if (state_ != State::Transaction)
+    if (state_ != State::Transaction || !dropPipelinedUidl())
         return false;
     if (!caps_.pipelining) {
         // A broken session makes quit() a no-op; after an -ERR the server is still told goodbye.
@@ -570,10 +638,14 @@ bool Client::deleteAndQuit(int number) {
 }
 
 bool Client::quit() {
-    if (state_ == State::Failed || !socket_)
+    if (state_ == State::Failed || !socket_ || !dropPipelinedUidl())
         return false;
     send("QUIT");
     flush();
+    return awaitQuit();
+}
+
+bool Client::awaitQuit() {
     Reply reply;
     if (!readReply(&reply))
         return false;
@@ -584,6 +656,18 @@ bool Client::quit() {
     state_ = State::Closed;
     closeSocket();
     return true;
+}
+
+void Client::leave(bool quitSent) {
+    if (!quitSent) {
+        send("QUIT");
+        flush();
+    }
+    Reply reply;
+    if (!readReply(&reply))
+        return;
+    state_ = State::Closed;
+    closeSocket();
 }
 
 } // namespace korimo::pop3

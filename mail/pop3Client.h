@@ -4,7 +4,9 @@
 // The login is an explicit state machine: each state has sent one command and waits for its reply;
 // advance() is the one transition function that reads the reply and sends the next command.
 // After the login, commands go out one at a time, or in a window of several when the server
-// advertises PIPELINING.
+// advertises PIPELINING. With PIPELINING, the last login mechanism to try also goes out in one write
+// (USER with PASS) with UIDL behind it, whose answer uidl() reads (any other first command reads and
+// drops it), and QUIT can go in the write of a session's last command (see Then).
 #pragma once
 
 #include "pop3Protocol.h"
@@ -35,7 +37,7 @@ struct ClientOptions {
     qsizetype maxLine = 64 * 1024;                // reply and listing lines
     qsizetype maxBodyLine = 4 * 1024 * 1024;      // one line inside a message
     qint64 maxMessageBytes = 256LL * 1024 * 1024; // RETR, and what a TOP reply may run to before we give up
-    int pipelineWindow = 256;                     // commands in flight when pipelining
+    int pipelineWindow = 1024;                    // commands in flight when pipelining
     // Sees every line sent ('>') and received ('<'); passwords are masked.
     std::function<void(char direction, QByteArrayView line)> trace;
 };
@@ -103,13 +105,20 @@ public:
     // UIDL n: the unique id of message n. false on -ERR (no such message; state stays Transaction) or a
     // broken session.
     bool uidlOf(int number, QByteArray* uid);
+    // What follows a command that reads and changes nothing: Then::Quit ends the session with QUIT, sent
+    // in the same write when the server pipelines. Its answer is awaited (some servers take a close
+    // before it as a fault), and whatever it is, the state is Closed then, unless the connection broke
+    // (Failed); errorKind() still tells what went wrong with the command itself.
+    enum class Then { Stay, Quit };
     // TOP n 0 for each number (pipelined when allowed); onHeaders gets the Subject, From and Date fields
     // of the header (read as a stream: memory stays bounded whatever the header's size), or ok=false
     // on -ERR. false when the session broke.
     bool topHeaders(const QList<int>& numbers,
-                    const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders);
-    // RETR n into out, byte-stuffing removed, lines ending in CR LF.
-    bool retrieve(int number, QIODevice* out);
+                    const std::function<void(int number, bool ok, const QByteArray&)>& onHeaders,
+                    Then then = Then::Stay);
+    // RETR n into out, byte-stuffing removed, lines ending in CR LF. false on -ERR (ServerError), when out
+    // took not every byte (errorKind() None) or the session broke.
+    bool retrieve(int number, QIODevice* out, Then then = Then::Stay);
     // DELE n and QUIT, in one write when the server pipelines. true only when both were answered +OK:
     // the deletion is committed then and only then.
     bool deleteAndQuit(int number);
@@ -133,6 +142,13 @@ private:
     // Multi-line body: lines are given to sink (false from sink stops keeping, reading goes on).
     bool readBody(const std::function<void(const QByteArray& line)>& sink, qint64 limit);
     void nextMechanism();
+    // Reads and drops the answer to the UIDL sent behind the login, when another command comes first.
+    bool dropPipelinedUidl();
+    bool awaitQuit();
+    // QUIT (unless sent already) after work its answer cannot undo; see Then::Quit.
+    void leave(bool quitSent);
+    // Reads the status line of a command sent: true on +OK, else as request().
+    bool answered(Reply* reply);
     void loginRefused(const Reply& reply);
     qint64 remainingSessionMs() const { return qMax<qint64>(1, sessionDeadline_.remainingTime()); }
     void fail(ErrorKind kind, const QString& detail = {});
@@ -150,8 +166,11 @@ private:
     enum class Mechanism { Apop, Plain, Login, User };
     QList<Mechanism> mechanisms_; // still to try after the one in flight
     bool plainResponded_ = false;
-    bool quitSent_ = false; // by a session that failed while the connection still worked
-    qint64 bodyBytes_ = 0;  // of multi-line replies, for the deadline's allowance
+    bool passSent_ = false;  // with USER, in one write
+    bool uidlSent_ = false;  // behind the login; its answer not read yet
+    bool dropReply_ = false; // the next reply answers a line the server took for something else
+    bool quitSent_ = false;  // before the session ended: a failed session's goodbye, or with the last command
+    qint64 bodyBytes_ = 0;   // of multi-line replies, for the deadline's allowance
     bool tls_ = false;
     QString unverified_;
     ErrorKind error_ = ErrorKind::None;

@@ -166,18 +166,20 @@ MailOutcome<Listing> Pop3Transport::list(const Mailbox& box, const QString& cach
         }
         wanted.append(n);
     }
-    const bool fetched = client.topHeaders(wanted, [&](int n, bool ok, const QByteArray& headers) {
-        if (!ok) // the summary of one message may fail: the message still counts, with empty fields
-            return;
-        const SummaryFields f = summaryFromHeaders(headers);
-        fill(n, f);
-        if (unique(n))
-            fresh.insert(uids[n - 1], f);
-    });
+    // The listing is complete whatever QUIT brings; the session still ends politely (bounded).
+    const bool fetched = client.topHeaders(
+        wanted,
+        [&](int n, bool ok, const QByteArray& headers) {
+            if (!ok) // the summary of one message may fail: the message still counts, with empty fields
+                return;
+            const SummaryFields f = summaryFromHeaders(headers);
+            fill(n, f);
+            if (unique(n))
+                fresh.insert(uids[n - 1], f);
+        },
+        pop3::Client::Then::Quit);
     if (!fetched)
         return session.error();
-    // The listing is complete whatever QUIT brings; the session still ends politely (bounded).
-    client.quit();
     // The cache is written only when it changes: a summary was fetched, or a cached message has gone.
     if (haveUids && (!fresh.isEmpty() || reused != known.size())) {
         QHash<QByteArray, SummaryFields> keep = std::move(fresh);
@@ -245,17 +247,11 @@ MailOutcome<QString> Pop3Transport::save(const Mailbox& box, const MessageRef& m
     if (const auto changed = session.checkStill(message))
         return *changed;
     pop3::Client& client = session.client;
-    if (!client.retrieve(message.number, &part)) {
-        if (session.usable() && client.errorKind() == pop3::ErrorKind::ServerError) {
-            const MailError refused = session.error();
-            client.quit();
-            return refused;
-        }
-        if (session.usable()) // the server's bytes came, the file took them not
-            return MailError{MailErrorKind::LocalFile, folder};
+    if (!client.retrieve(message.number, &part, pop3::Client::Then::Quit)) {
+        if (client.state() != pop3::Client::State::Failed && client.errorKind() == pop3::ErrorKind::None)
+            return MailError{MailErrorKind::LocalFile, folder}; // the server's bytes came, the file took them not
         return session.error();
     }
-    client.quit();
     if (!part.flush() || ::fsync(part.handle()) != 0)
         return MailError{MailErrorKind::LocalFile, folder};
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));

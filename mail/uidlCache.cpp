@@ -20,6 +20,22 @@ QByteArray digestOf(QByteArrayView content) {
     return QCryptographicHash::hash(content, QCryptographicHash::Blake2b_256).toHex();
 }
 
+// The bytes of hex as save() writes it: lower-case, two digits a byte, at least one byte.
+bool fromLowerHex(QByteArrayView hex, QByteArray* bytes) {
+    if (hex.isEmpty() || hex.size() % 2 != 0)
+        return false;
+    bytes->resize(hex.size() / 2);
+    for (qsizetype i = 0; i < hex.size(); ++i) {
+        const char c = hex[i];
+        const int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (nibble < 0)
+            return false;
+        char& byte = (*bytes)[i / 2];
+        byte = char(i % 2 == 0 ? nibble << 4 : uchar(byte) | nibble);
+    }
+    return true;
+}
+
 } // namespace
 
 UidlCache::UidlCache(const QString& folder, const QString& server, const QString& account) {
@@ -54,20 +70,28 @@ QHash<QByteArray, SummaryFields> UidlCache::load() const {
     if (!content.startsWith(head) || !countOk || count < 0 || count > content.size())
         return records;
     records.reserve(count);
-    // Line by line in place: content ends in '\n', so every line has its end.
+    // Line by line in place, without a copy of any line: content ends in '\n', so every line has its end.
     qsizetype entries = 0;
     for (qsizetype pos = head.size(); pos < content.size();) {
         const qsizetype lf = content.indexOf('\n', pos);
-        const QByteArray line(content.constData() + pos, lf - pos);
+        QByteArrayView line = content.sliced(pos, lf - pos);
         pos = lf + 1;
-        const QList<QByteArray> parts = line.split('\t');
-        if (parts.size() != 4)
+        QByteArrayView parts[4];
+        for (int i = 0; i < 3; ++i) {
+            const qsizetype tab = line.indexOf('\t');
+            if (tab < 0)
+                return {};
+            parts[i] = line.first(tab);
+            line = line.sliced(tab + 1);
+        }
+        parts[3] = line;
+        QByteArray uid;
+        if (parts[3].contains('\t') || !fromLowerHex(parts[0], &uid))
             return {};
-        const QByteArray uid = QByteArray::fromHex(parts[0]);
         const SummaryFields fields{QString::fromUtf8(parts[1]), QString::fromUtf8(parts[2]),
                                    QString::fromUtf8(parts[3])};
-        if (uid.isEmpty() || uid.toHex() != parts[0] || !isCleanSummaryValue(fields.subject) ||
-            !isCleanSummaryValue(fields.from) || !isCleanSummaryValue(fields.date))
+        if (!isCleanSummaryValue(fields.subject) || !isCleanSummaryValue(fields.from) ||
+            !isCleanSummaryValue(fields.date))
             return {};
         records.insert(uid, fields);
         ++entries;

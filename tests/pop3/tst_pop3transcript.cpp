@@ -21,6 +21,8 @@ QByteArray top(const QByteArray& subject) {
     return "+OK\r\nReturn-Path: <x@y>\r\nSubject: " + subject + "\r\nFrom: T <t@x.jp>\r\nDate: Mon\r\n\r\n.\r\n";
 }
 const QByteArray kPlain = "AUTH PLAIN " + QByteArray("\0taro\0secret", 12).toBase64();
+// A server that pipelines: the whole login and UIDL come in one write.
+const QByteArray kPipelined = "<+OK|>CAPA|{+OK\r\nPIPELINING\r\nUIDL\r\nUSER\r\n.\r\n|>USER taro|>PASS secret|>UIDL";
 
 // A script in short (see ScriptedLineServer::parse), and: "L" the classic login (USER/PASS, one command at a
 // time), "P" a pipelined login with SASL PLAIN, "B" everything before PASS's answer, "Ua b" UIDL answered
@@ -30,7 +32,7 @@ S::Script script(const QString& text) {
     for (const QString& t : text.split(u'|')) {
         const QString rest = t.mid(1);
         if (t == u'L' || t == u'B')
-            s += S::parse("<+OK ready|=CAPA|{+OK\r\nUSER\r\n.\r\n|=USER taro|<+OK|=PASS secret" +
+            s += S::parse("<+OK ready|=CAPA|{+OK\r\nUSER\r\nUIDL\r\n.\r\n|=USER taro|<+OK|=PASS secret" +
                           QString(t == u'L' ? "|<+OK" : ""));
         else if (t == u'P')
             s += S::parse("<+OK|>CAPA|{+OK\r\nPIPELINING\r\nSASL PLAIN\r\n.\r\n|>" + kPlain + "|<+OK");
@@ -93,6 +95,30 @@ private slots:
         const int ok = -1;
         row("one command at a time", "L|Ua b|T2|Q", "list", ok, "1a:m1|2b:m2");
         row("TOP pipelined", "P|Ua b|>TOP 1 0|>TOP 2 0|{" + top("m1") + top("m2") + "|Q", "list", ok, "1a:m1|2b:m2");
+        // With PIPELINING: USER, PASS and UIDL in one write, QUIT in the write of the last TOP.
+        row("USER, PASS, UIDL in one write",
+            kPipelined + "|<+OK|<+OK|{+OK\r\n1 a\r\n2 b\r\n.\r\n|>TOP 1 0|>TOP 2 0|>QUIT|{" + top("m1") + top("m2") +
+                "|<+OK",
+            "list", ok, "1a:m1|2b:m2");
+        row("pipelined USER refused", kPipelined + "|<-ERR no such user|<-ERR|<-ERR|>QUIT|<+OK", "list",
+            int(K::LoginRefused), "no such user");
+        row("pipelined PASS refused", kPipelined + "|<+OK|<-ERR [AUTH] bad|<-ERR|>QUIT|<+OK", "list",
+            int(K::LoginRefused), "bad");
+        row("pipelined PASS, mailbox locked", kPipelined + "|<+OK|<-ERR [IN-USE] locked|<-ERR|>QUIT|<+OK", "list",
+            int(K::ServerRefused), "locked");
+        row("APOP alone, refused, then USER, PASS, UIDL",
+            "<+OK <1.2@x>|>CAPA|{+OK\r\nPIPELINING\r\nUIDL\r\nUSER\r\n.\r\n|=APOP taro "
+            "128d2ad8f578fa9de63b08648575e532|<-ERR [AUTH] no|>USER taro|>PASS secret|>UIDL|<+OK|<+OK|{+OK\r\n.\r\n|Q",
+            "list", ok, "");
+        const QByteArray plainUidl =
+            "<+OK|>CAPA|{+OK\r\nPIPELINING\r\nUIDL\r\nSASL PLAIN\r\n.\r\n|>" + kPlain + "|>UIDL";
+        row("UIDL behind AUTH PLAIN", plainUidl + "|<+OK|{+OK\r\n1 a\r\n.\r\n|>TOP 1 0|>QUIT|{" + top("m1") + "|<+OK",
+            "list", ok, "1a:m1");
+        row("PLAIN took UIDL for its response",
+            plainUidl + "|<+ |<-ERR bad response|=" + kPlain + "|<+ |>" + kPlain.mid(11) + "|<+OK|Ua|T1|Q", "list", ok,
+            "1a:m1");
+        row("DELE first: UIDL's answer dropped", plainUidl + "|<+OK|{+OK\r\n1 a\r\n.\r\n|>DELE 1|>QUIT|<+OK|<+OK",
+            "remove 1", ok, "");
         row("no UIDL: STAT, no uids", "L|>UIDL|<-ERR no|>STAT|<+OK 2 320|T2|Q", "list", ok, "1:m1|2:m2");
         row("a failed TOP still counts", "L|Ua b|>TOP 1 0|<-ERR gone|>TOP 2 0|{" + top("x") + "|Q", "list", ok,
             "1a:|2b:x");
@@ -149,6 +175,9 @@ private slots:
             "aZ [2Jb");
         row("STAT over the cap", "L|>UIDL|<-ERR|>STAT|<+OK 100001 0|Q", "list", int(K::TooLarge), "100000");
         row("RETR refused", "L|>RETR 4|<-ERR no such message|Q", "save 4", int(K::ServerRefused), "no such message");
+        row("RETR with QUIT in one write", "P|>RETR 1|>QUIT|{+OK\r\nx\r\n.\r\n|<+OK", "save 1", ok, "x\r\n");
+        row("RETR refused, QUIT with it", "P|>RETR 4|>QUIT|<-ERR no such message|<+OK", "save 4", int(K::ServerRefused),
+            "no such message");
         row("save unstuffs", "L|>RETR 1|{+OK\r\nS: d\r\n\r\n..a\r\n...\r\nb\r\n.\r\n|Q", "save 1", ok,
             "S: d\r\n\r\n.a\r\n..\r\nb\r\n");
         // Deletion: Done only when DELE and QUIT were both answered +OK.
