@@ -154,7 +154,8 @@ private slots:
         timer.start();
 
         install(QStringLiteral("korimo-mail-helper"), wire::encode(QList<MailOutcome<Listing>>{Listing{}}));
-        HelperMailTransport helper(dir.path(), {}, 1000);
+        // Given up after a second when it never answers; the others have all the time a loaded machine needs.
+        HelperMailTransport helper(dir.path(), {}, script.startsWith("exec sleep") ? 1000 : 60000);
         QFETCH(int, list);
         check(list, helper.list(one, {}));
 
@@ -169,7 +170,8 @@ private slots:
         install(QStringLiteral("korimo-mail-helper"), wire::encode(MailOutcome<QString>(QStringLiteral("/x.eml"))));
         QFETCH(int, save);
         check(save, helper.save(one, {0, 1, "u1"}, dir.path()));
-        QVERIFY2(timer.elapsed() < 20000, "a helper that never answers is given up at the backstop");
+        if (script.startsWith("exec sleep")) // four calls, each given up at the backstop
+            QVERIFY2(timer.elapsed() < 30000, "a helper that never answers is given up at the backstop");
     }
 
     // Nothing but a whole reply decodes: every shorter piece of one is refused.
