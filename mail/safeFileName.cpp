@@ -103,11 +103,12 @@ QString safeFileName(const QString& suggested) {
             clean.append(QString::fromUcs4(&c, 1));
     }
     clean = clean.trimmed();
-    // No hidden files, no "." or "..", nothing a command would take for an option: leading dots,
-    // dashes and blanks go; trailing dots and blanks too.
+    // No hidden files, no "." or "..", nothing a command would take for an option, nothing Qt would
+    // take for one of its resources (":name"): leading dots, dashes, colons and blanks go; trailing
+    // dots and blanks too.
     qsizetype start = 0;
-    while (start < clean.size() &&
-           (clean.at(start) == QLatin1Char('.') || clean.at(start) == QLatin1Char('-') || clean.at(start).isSpace()))
+    while (start < clean.size() && (clean.at(start) == QLatin1Char('.') || clean.at(start) == QLatin1Char('-') ||
+                                    clean.at(start) == QLatin1Char(':') || clean.at(start).isSpace()))
         ++start;
     clean = clean.mid(start);
     while (!clean.isEmpty() && (clean.endsWith(QLatin1Char('.')) || clean.back().isSpace()))

@@ -12,8 +12,9 @@ inline constexpr qsizetype kMaxFileNameBytes = 255;
 
 // Reduces a suggested attachment name (already decoded from RFC 2047/2231) to a base name: directory
 // parts (both '/' and '\') dropped, control, bidi and invisible format characters removed, leading
-// dots and dashes (nothing a command would take for an option) and surrounding blanks trimmed, cut to
-// kMaxFileNameBytes keeping the extension. Returns "" when nothing usable is left.
+// dots, dashes and colons (nothing a command would take for an option, nor Qt for a resource) and
+// surrounding blanks trimmed, cut to kMaxFileNameBytes keeping the extension. Returns "" when nothing
+// usable is left.
 QString safeFileName(const QString& suggested);
 
 // The name tried after `name` is taken: "a.txt" -> "a (n).txt", still within kMaxFileNameBytes.

@@ -60,6 +60,7 @@ private slots:
             QTest::newRow(name) << "Content-Disposition: attachment" + d << s;
         };
         row("deep parent", "; filename=\"../../.bashrc\"", "bashrc");
+        row("leading colon (a Qt resource path)", "; filename=\": base64\"", "base64");
         row("rfc 2231 encoded slash", "; filename*=utf-8''..%2F..%2Fq.txt", "q.txt");
         row("right-to-left override", "; filename*=utf-8''invoice%E2%80%AEfdp.exe", "invoicefdp.exe");
         row("rfc 2231 continuation", ";\r\n filename*0*=utf-8''%E6%97%A5;\r\n filename*1=.txt", "日.txt");
