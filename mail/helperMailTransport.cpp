@@ -93,19 +93,12 @@ MailOutcome<Sent> HelperMailTransport::send(const OutgoingMail& mail) {
 }
 
 MailOutcome<Listing> HelperMailTransport::list(const Mailbox& box, const QString& cacheFolder) {
-    return listAll({box}, cacheFolder).value(0, MailError{MailErrorKind::HelperFailed, {}});
+    return listAll({box}, cacheFolder).first();
 }
 
 QList<MailOutcome<Listing>> HelperMailTransport::listAll(const QList<Mailbox>& boxes, const QString& cacheFolder) {
-    QList<MailOutcome<Listing>> results;
-    const bool any =
-        std::any_of(boxes.begin(), boxes.end(), [](const Mailbox& b) { return !b.server.trimmed().isEmpty(); });
-    if (!any || boxes.size() > kMailboxCount) { // nothing to ask a helper
-        for (qsizetype i = 0; i < boxes.size(); ++i)
-            results.append(
-                MailError{boxes.size() > kMailboxCount ? MailErrorKind::TooLarge : MailErrorKind::NotConfigured, {}});
-        return results;
-    }
+    if (std::all_of(boxes.begin(), boxes.end(), [](const Mailbox& b) { return b.server.trimmed().isEmpty(); }))
+        return MailTransport::listAll(boxes, cacheFolder); // nothing to ask a helper: NotConfigured each
     wire::Request r;
     r.operation = wire::Operation::ListAll;
     r.options = options_;
@@ -119,6 +112,7 @@ QList<MailOutcome<Listing>> HelperMailTransport::listAll(const QList<Mailbox>& b
         return std::move(*decoded);
     // No usable reply: every mailbox that would have been checked carries the reason.
     const MailError why = reply.ok() ? MailError{MailErrorKind::HelperFailed, QStringLiteral("reply")} : reply.error();
+    QList<MailOutcome<Listing>> results;
     for (const Mailbox& box : boxes)
         results.append(box.server.trimmed().isEmpty() ? MailError{MailErrorKind::NotConfigured, {}} : why);
     return results;

@@ -2,7 +2,9 @@
 
 #include <QDataStream>
 #include <QIODevice>
+#include <concepts>
 #include <cstring>
+#include <type_traits>
 
 namespace korimo::wire {
 
@@ -12,198 +14,147 @@ constexpr char kTag[4] = {'K', 'O', 'R', 'M'};
 constexpr quint8 kVersion = 1;
 constexpr quint32 kMaxItems = 1000000; // any list in a frame (a mailbox holds at most 100,000 messages)
 
-// Writing: one put() for each type; reading: get() returns false once the stream is short or a value is
-// out of range. Declared first, as the list and outcome templates call one another's types.
-void put(QDataStream& s, const Mailbox& v);
-void put(QDataStream& s, const MessageSummary& v);
-void put(QDataStream& s, const SavedAttachment& v);
-void put(QDataStream& s, const Listing& v);
-void put(QDataStream& s, const MailMessage& v);
-void put(QDataStream& s, const Done&);
-void put(QDataStream& s, const Sent& v);
-template <class T> void put(QDataStream& s, const MailOutcome<T>& v);
-bool get(QDataStream& s, Mailbox& v);
-bool get(QDataStream& s, MessageSummary& v);
-bool get(QDataStream& s, SavedAttachment& v);
-
-void put(QDataStream& s, const QString& v) {
-    s << v;
+// Each record's fields in the order they travel, written down once: the writer and the reader below
+// both walk them (v is const for the writer).
+template <class T, class U>
+concept Is = std::same_as<std::remove_const_t<T>, U>;
+bool fields(Is<Mailbox> auto& v, auto& f) {
+    return f(v.server) && f(v.account) && f(v.password);
 }
-void put(QDataStream& s, const QByteArray& v) {
-    s << v;
+bool fields(Is<TransportOptions> auto& v, auto& f) {
+    return f(v.connectTimeoutMs) && f(v.readTimeoutMs) && f(v.sessionBaseMs) && f(v.caFile) && f(v.accounts);
 }
-void put(QDataStream& s, bool v) {
-    s << v;
+bool fields(Is<MessageRef> auto& v, auto& f) {
+    return f(v.mailbox) && f(v.number) && f(v.uid);
 }
-void put(QDataStream& s, qint32 v) {
-    s << v;
+bool fields(Is<OutgoingMail> auto& v, auto& f) {
+    return f(v.server) && f(v.recipients) && f(v.sender) && f(v.subject) && f(v.body) && f(v.attachment);
 }
-template <class T> void put(QDataStream& s, const QList<T>& list) {
-    s << quint32(list.size());
-    for (const T& item : list)
-        put(s, item);
+bool fields(Is<Request> auto& v, auto& f) {
+    return f(v.operation) && f(v.options) && f(v.boxes) && f(v.cacheFolder) && f(v.message) && f(v.folder) &&
+           f(v.path) && f(v.saveAttachments) && f(v.mail);
 }
-void put(QDataStream& s, const Mailbox& v) {
-    put(s, v.server);
-    put(s, v.account);
-    put(s, v.password);
+bool fields(Is<MessageSummary> auto& v, auto& f) {
+    return f(v.number) && f(v.uid) && f(v.subject) && f(v.from) && f(v.date);
 }
-void put(QDataStream& s, const TransportOptions& v) {
-    put(s, qint32(v.connectTimeoutMs));
-    put(s, qint32(v.readTimeoutMs));
-    put(s, qint32(v.sessionBaseMs));
-    put(s, v.caFile);
-    put(s, v.accounts);
+bool fields(Is<Listing> auto& v, auto& f) {
+    return f(v.messages) && f(v.unverifiedServer);
 }
-void put(QDataStream& s, const MessageRef& v) {
-    put(s, qint32(v.mailbox));
-    put(s, qint32(v.number));
-    put(s, v.uid);
-}
-void put(QDataStream& s, const OutgoingMail& v) {
-    put(s, v.server);
-    put(s, v.recipients);
-    put(s, v.sender);
-    put(s, v.subject);
-    put(s, v.body);
-    put(s, v.attachment);
-}
-void put(QDataStream& s, const MessageSummary& v) {
-    put(s, qint32(v.number));
-    put(s, v.uid);
-    put(s, v.subject);
-    put(s, v.from);
-    put(s, v.date);
-}
-void put(QDataStream& s, const Listing& v) {
-    put(s, v.messages);
-    put(s, v.unverifiedServer);
-}
-void put(QDataStream&, const Done&) {}
-void put(QDataStream& s, const Sent& v) {
-    put(s, v.unverifiedServer);
-}
-void put(QDataStream& s, const SavedAttachment& v) {
-    put(s, v.fileName);
-    put(s, v.saved);
-    put(s, v.problem);
-}
-void put(QDataStream& s, const MailMessage& v) {
-    put(s, v.subject);
-    put(s, v.from);
-    put(s, v.date);
-    put(s, v.body);
-    put(s, v.attachments);
-    put(s, v.partsOmitted);
-}
-template <class T> void put(QDataStream& s, const MailOutcome<T>& v) {
-    put(s, v.ok());
-    if (v.ok()) {
-        put(s, v.value());
-    } else {
-        put(s, qint32(v.error().kind));
-        put(s, v.error().detail);
-    }
-}
-
-bool get(QDataStream& s, QString& v) {
-    return (s >> v).status() == QDataStream::Ok;
-}
-bool get(QDataStream& s, QByteArray& v) {
-    return (s >> v).status() == QDataStream::Ok;
-}
-bool get(QDataStream& s, bool& v) {
-    return (s >> v).status() == QDataStream::Ok;
-}
-bool get(QDataStream& s, int& v) {
-    qint32 i = 0;
-    s >> i;
-    v = i;
-    return s.status() == QDataStream::Ok;
-}
-template <class T> bool get(QDataStream& s, QList<T>& list) {
-    quint32 n = 0;
-    s >> n;
-    if (s.status() != QDataStream::Ok || n > kMaxItems)
-        return false;
-    list.clear();
-    for (quint32 i = 0; i < n; ++i) {
-        T item;
-        if (!get(s, item))
-            return false;
-        list.append(std::move(item));
-    }
+bool fields(Is<Done> auto&, auto&) {
     return true;
 }
-bool get(QDataStream& s, Mailbox& v) {
-    return get(s, v.server) && get(s, v.account) && get(s, v.password);
+bool fields(Is<Sent> auto& v, auto& f) {
+    return f(v.unverifiedServer);
 }
-bool get(QDataStream& s, TransportOptions& v) {
-    return get(s, v.connectTimeoutMs) && get(s, v.readTimeoutMs) && get(s, v.sessionBaseMs) && get(s, v.caFile) &&
-           get(s, v.accounts) && v.connectTimeoutMs > 0 && v.readTimeoutMs > 0 && v.sessionBaseMs > 0;
+bool fields(Is<SavedAttachment> auto& v, auto& f) {
+    return f(v.fileName) && f(v.saved) && f(v.problem);
 }
-bool get(QDataStream& s, MessageRef& v) {
-    return get(s, v.mailbox) && get(s, v.number) && get(s, v.uid);
+bool fields(Is<MailMessage> auto& v, auto& f) {
+    return f(v.subject) && f(v.from) && f(v.date) && f(v.body) && f(v.attachments) && f(v.partsOmitted);
 }
-bool get(QDataStream& s, OutgoingMail& v) {
-    return get(s, v.server) && get(s, v.recipients) && get(s, v.sender) && get(s, v.subject) && get(s, v.body) &&
-           get(s, v.attachment);
+bool fields(Is<MailError> auto& v, auto& f) {
+    return f(v.kind) && f(v.detail);
 }
-bool get(QDataStream& s, MessageSummary& v) {
-    return get(s, v.number) && get(s, v.uid) && get(s, v.subject) && get(s, v.from) && get(s, v.date);
-}
-bool get(QDataStream& s, Listing& v) {
-    return get(s, v.messages) && get(s, v.unverifiedServer);
-}
-bool get(QDataStream&, Done&) {
-    return true;
-}
-bool get(QDataStream& s, Sent& v) {
-    return get(s, v.unverifiedServer);
-}
-bool get(QDataStream& s, SavedAttachment& v) {
-    return get(s, v.fileName) && get(s, v.saved) && get(s, v.problem);
-}
-bool get(QDataStream& s, MailMessage& v) {
-    return get(s, v.subject) && get(s, v.from) && get(s, v.date) && get(s, v.body) && get(s, v.attachments) &&
-           get(s, v.partsOmitted);
-}
-bool get(QDataStream& s, MailError& v) {
-    int kind = 0;
-    if (!get(s, kind) || kind < int(MailErrorKind::NotConfigured) || kind > int(MailErrorKind::HelperFailed))
-        return false;
-    v.kind = MailErrorKind(kind);
-    return get(s, v.detail);
-}
-template <class T> bool get(QDataStream& s, std::optional<MailOutcome<T>>& v) {
-    bool ok = false;
-    if (!get(s, ok))
-        return false;
-    if (ok) {
-        T value;
-        if (!get(s, value))
+
+struct Writer {
+    QDataStream& s;
+    template <class V> bool put(const V& v) {
+        s << v;
+        return true;
+    }
+    bool operator()(const QString& v) { return put(v); }
+    bool operator()(const QByteArray& v) { return put(v); }
+    bool operator()(bool v) { return put(v); }
+    bool operator()(int v) { return put(qint32(v)); }
+    bool operator()(Operation v) { return put(quint8(v)); }
+    bool operator()(MailErrorKind v) { return put(qint32(v)); }
+    template <class T> bool operator()(const QList<T>& list) {
+        s << quint32(list.size());
+        for (const T& item : list)
+            (*this)(item);
+        return true;
+    }
+    template <class T> bool operator()(const MailOutcome<T>& v) {
+        s << v.ok();
+        return v.ok() ? (*this)(v.value()) : (*this)(v.error());
+    }
+    template <class T> bool operator()(const T& record) { return fields(record, *this); }
+};
+
+// A value to read into: MailOutcome has no empty state of its own.
+template <class T> struct Blank {
+    static T make() { return T{}; }
+};
+template <class T> struct Blank<MailOutcome<T>> {
+    static MailOutcome<T> make() { return MailError{}; }
+};
+
+// Returns false once the stream is short or a value is out of range.
+struct Reader {
+    QDataStream& s;
+    bool ok() const { return s.status() == QDataStream::Ok; }
+    bool operator()(QString& v) { return (s >> v, ok()); }
+    bool operator()(QByteArray& v) { return (s >> v, ok()); }
+    bool operator()(bool& v) { return (s >> v, ok()); }
+    bool operator()(int& v) {
+        qint32 i = 0;
+        s >> i;
+        v = i;
+        return ok();
+    }
+    bool operator()(Operation& v) {
+        quint8 op = 0;
+        s >> op;
+        v = Operation(op);
+        return ok() && op >= quint8(Operation::ListAll) && op <= quint8(Operation::Send);
+    }
+    bool operator()(MailErrorKind& v) {
+        qint32 kind = 0;
+        s >> kind;
+        v = MailErrorKind(kind);
+        return ok() && kind >= int(MailErrorKind::NotConfigured) && kind <= int(MailErrorKind::HelperFailed);
+    }
+    template <class T> bool operator()(QList<T>& list) {
+        quint32 n = 0;
+        s >> n;
+        if (!ok() || n > kMaxItems)
             return false;
-        v.emplace(std::move(value));
-    } else {
+        list.clear();
+        for (quint32 i = 0; i < n; ++i) {
+            T item = Blank<T>::make();
+            if (!(*this)(item))
+                return false;
+            list.append(std::move(item));
+        }
+        return true;
+    }
+    template <class T> bool operator()(MailOutcome<T>& v) {
+        bool good = false;
+        if (!(*this)(good))
+            return false;
+        T value = Blank<T>::make();
         MailError error;
-        if (!get(s, error))
+        if (good ? !(*this)(value) : !(*this)(error))
             return false;
-        v.emplace(std::move(error));
+        v = good ? MailOutcome<T>(std::move(value)) : MailOutcome<T>(std::move(error));
+        return true;
     }
-    return true;
-}
+    template <class T> bool operator()(T& record) { return fields(record, *this); }
+};
+
 template <class T> QByteArray frame(const T& value) {
     QByteArray bytes;
     QDataStream s(&bytes, QIODevice::WriteOnly);
     s.setVersion(QDataStream::Qt_6_4);
     s.writeRawData(kTag, sizeof kTag);
     s << kVersion;
-    put(s, value);
+    Writer{s}(value);
     return bytes;
 }
 
-// Reads a frame's value with read(stream); nothing may be left over.
-template <class T, class Read> std::optional<T> unframe(const QByteArray& bytes, Read read) {
+// A frame's whole value, or nothing: a wrong tag or version, a short or out-of-range value, or bytes
+// left over.
+template <class T> std::optional<T> unframe(const QByteArray& bytes) {
     QDataStream s(bytes);
     s.setVersion(QDataStream::Qt_6_4);
     char tag[sizeof kTag] = {};
@@ -211,58 +162,27 @@ template <class T, class Read> std::optional<T> unframe(const QByteArray& bytes,
     if (s.readRawData(tag, sizeof tag) != int(sizeof tag) || std::memcmp(tag, kTag, sizeof tag) != 0)
         return std::nullopt;
     s >> version;
-    if (version != kVersion)
-        return std::nullopt;
-    std::optional<T> value = read(s);
-    if (!value || s.status() != QDataStream::Ok || !s.atEnd())
+    T value = Blank<T>::make();
+    if (version != kVersion || !Reader{s}(value) || !s.atEnd())
         return std::nullopt;
     return value;
-}
-
-template <class T> std::optional<MailOutcome<T>> decodeOutcome(const QByteArray& bytes) {
-    return unframe<MailOutcome<T>>(bytes, [](QDataStream& s) {
-        std::optional<MailOutcome<T>> v;
-        return get(s, v) ? v : std::nullopt;
-    });
 }
 
 } // namespace
 
 QByteArray encode(const Request& r) {
-    QByteArray bytes;
-    QDataStream s(&bytes, QIODevice::WriteOnly);
-    s.setVersion(QDataStream::Qt_6_4);
-    s.writeRawData(kTag, sizeof kTag);
-    s << kVersion << quint8(r.operation);
-    put(s, r.options);
-    put(s, r.boxes);
-    put(s, r.cacheFolder);
-    put(s, r.message);
-    put(s, r.folder);
-    put(s, r.path);
-    put(s, r.saveAttachments);
-    put(s, r.mail);
-    return bytes;
+    return frame(r);
 }
 
 std::optional<Request> decodeRequest(const QByteArray& bytes) {
     if (bytes.size() > kMaxRequestBytes)
         return std::nullopt;
-    return unframe<Request>(bytes, [](QDataStream& s) -> std::optional<Request> {
-        Request r;
-        quint8 op = 0;
-        s >> op;
-        if (op < quint8(Operation::ListAll) || op > quint8(Operation::Send))
-            return std::nullopt;
-        r.operation = Operation(op);
-        if (!get(s, r.options) || !get(s, r.boxes) || !get(s, r.cacheFolder) || !get(s, r.message) ||
-            !get(s, r.folder) || !get(s, r.path) || !get(s, r.saveAttachments) || !get(s, r.mail))
-            return std::nullopt;
-        const bool oneBox = r.operation == Operation::Remove || r.operation == Operation::Save;
-        if (r.boxes.size() > kMailboxCount || (oneBox && r.boxes.size() != 1))
-            return std::nullopt;
-        return r;
-    });
+    std::optional<Request> r = unframe<Request>(bytes);
+    const bool oneBox = r && (r->operation == Operation::Remove || r->operation == Operation::Save);
+    if (!r || r->boxes.size() > kMailboxCount || (oneBox && r->boxes.size() != 1) || r->options.connectTimeoutMs <= 0 ||
+        r->options.readTimeoutMs <= 0 || r->options.sessionBaseMs <= 0)
+        return std::nullopt;
+    return r;
 }
 
 QByteArray encode(const QList<MailOutcome<Listing>>& reply) {
@@ -282,33 +202,22 @@ QByteArray encode(const MailOutcome<Sent>& reply) {
 }
 
 std::optional<QList<MailOutcome<Listing>>> decodeListings(const QByteArray& bytes) {
-    return unframe<QList<MailOutcome<Listing>>>(bytes,
-                                                [](QDataStream& s) -> std::optional<QList<MailOutcome<Listing>>> {
-                                                    quint32 n = 0;
-                                                    s >> n;
-                                                    if (s.status() != QDataStream::Ok || n > quint32(kMailboxCount))
-                                                        return std::nullopt;
-                                                    QList<MailOutcome<Listing>> list;
-                                                    for (quint32 i = 0; i < n; ++i) {
-                                                        std::optional<MailOutcome<Listing>> one;
-                                                        if (!get(s, one))
-                                                            return std::nullopt;
-                                                        list.append(std::move(*one));
-                                                    }
-                                                    return list;
-                                                });
+    std::optional<QList<MailOutcome<Listing>>> listings = unframe<QList<MailOutcome<Listing>>>(bytes);
+    if (listings && listings->size() > kMailboxCount)
+        return std::nullopt;
+    return listings;
 }
 std::optional<MailOutcome<Done>> decodeDone(const QByteArray& bytes) {
-    return decodeOutcome<Done>(bytes);
+    return unframe<MailOutcome<Done>>(bytes);
 }
 std::optional<MailOutcome<QString>> decodeSaved(const QByteArray& bytes) {
-    return decodeOutcome<QString>(bytes);
+    return unframe<MailOutcome<QString>>(bytes);
 }
 std::optional<MailOutcome<MailMessage>> decodeMessage(const QByteArray& bytes) {
-    return decodeOutcome<MailMessage>(bytes);
+    return unframe<MailOutcome<MailMessage>>(bytes);
 }
 std::optional<MailOutcome<Sent>> decodeSent(const QByteArray& bytes) {
-    return decodeOutcome<Sent>(bytes);
+    return unframe<MailOutcome<Sent>>(bytes);
 }
 
 } // namespace korimo::wire
